@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace torvane {
+
+// Bound of a list: once it holds `limit` + 1 rows or more, the oldest `purgeCount` go, and the
+// log file gets a notice before and after.
+struct PurgePolicy {
+    int limit = 0;  // 0: no limit
+    int purgeCount = 0;
+    std::string startNotice;
+    std::string doneNotice;
+};
+
+// An append-only list shown by a view. Rows are stored at once but announced to views in
+// batches, at most every `kFlushIntervalMs`, so thousands of lines a second cost a few
+// repaints, not one each.
+template <typename Item>
+class BatchedListModel : public QAbstractListModel {
+public:
+    static constexpr int kFlushIntervalMs = 50;
+    using NoticeWriter = std::function<void(const std::string&)>;
+
+    explicit BatchedListModel(PurgePolicy policy = {}, QObject* parent = nullptr)
+        : QAbstractListModel(parent), policy_(std::move(policy)) {
+        flushTimer_.setSingleShot(true);
+        flushTimer_.setInterval(kFlushIntervalMs);
+        QObject::connect(&flushTimer_, &QTimer::timeout, this, [this] { Flush(); });
+    }
+
+    void SetNoticeWriter(NoticeWriter writer) { noticeWriter_ = std::move(writer); }
+
+    // All rows, shown or still waiting for the next batch.
+    int Count() const { return static_cast<int>(items_.size()); }
+    const Item& At(int index) const { return items_[static_cast<size_t>(index)]; }
+
+    void Append(Item item) {
+        items_.push_back(std::move(item));
+        if (policy_.limit > 0 && Count() > policy_.limit) Purge();
+        if (!flushTimer_.isActive()) flushTimer_.start();
+    }
+
+    void Clear() {
+        beginResetModel();
+        items_.clear();
+        shownRows_ = 0;
+        endResetModel();
+    }
+
+    // Announces the rows appended since the last batch.
+    void Flush() {
+        flushTimer_.stop();
+        if (shownRows_ == Count()) return;
+        beginInsertRows(QModelIndex(), shownRows_, Count() - 1);
+        shownRows_ = Count();
+        endInsertRows();
+    }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : shownRows_;
+    }
+
+protected:
+    std::vector<Item> items_;
+
+private:
+    void Purge() {
+        if (noticeWriter_) noticeWriter_(policy_.startNotice);
+        const int removed = std::min(policy_.purgeCount, Count());
+        const int shownRemoved = std::min(removed, shownRows_);
+        if (shownRemoved > 0) beginRemoveRows(QModelIndex(), 0, shownRemoved - 1);
+        items_.erase(items_.begin(), items_.begin() + removed);
+        if (shownRemoved > 0) {
+            shownRows_ -= shownRemoved;
+            endRemoveRows();
+        }
+        if (noticeWriter_) noticeWriter_(policy_.doneNotice);
+    }
+
+    PurgePolicy policy_;
+    NoticeWriter noticeWriter_;
+    QTimer flushTimer_;
+    int shownRows_ = 0;
+};
+
+}  // namespace torvane

@@ -1,0 +1,124 @@
+#include "app/Logging.h"
+
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <locale>
+#include <mutex>
+#include <optional>
+
+#include "app/ActivityLists.h"
+#include "app/Clock.h"
+#include "app/PostedMessage.h"
+#include "app/SettingsStore.h"
+#include "app/Texts.h"
+#include "intake/CalendarText.h"
+
+namespace torvane {
+namespace {
+
+std::mutex logPathMutex;
+std::optional<std::string> logFilePath;
+
+std::tm LocalNow() {
+    std::tm tm{};
+    clock::LocalTime(clock::Now().seconds, tm);
+    return tm;
+}
+
+void AppendToLogFile(const std::string& bytes) {
+    std::FILE* file = std::fopen(GetLogFilePath().c_str(), "a");
+    if (!file) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+}  // namespace
+
+const char* const kVersionText = "Version 1.70b - 24 jun 2o26";
+
+void Log(int level, const std::string& text) {
+    PostToTarget(WM_LOG_LINE, level, std::make_unique<TextPayload>(text));
+}
+
+void LogToFile(const std::string& text) {
+    if (!text.empty() && text.front() == '\n') {
+        AppendToLogFile("\n");
+        return;
+    }
+    AppendToLogFile(LogStampText() + ": " + text + "\n");
+}
+
+std::string GetLogFolder() { return GetDataFolder() + "/LogFiles"; }
+
+std::string GetLogFilePath() {
+    {
+        std::lock_guard lock(logPathMutex);
+        if (logFilePath) return *logFilePath;
+    }
+    return GetLogFolder() + "/Torvane-log.txt";
+}
+
+void FixLogFilePath() {
+    const std::string path = GetLogFolder() + "/Torvane-log.txt";
+    std::lock_guard lock(logPathMutex);
+    logFilePath = path;
+}
+
+std::string GetDayLogFolder() { return GetLogFolder() + "/Logs-" + TodayDateText(); }
+
+std::string LogStampText() {
+    const std::tm tm = LocalNow();
+    return Format("%02d%02d%04d-%02d%02d%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+std::string ClockText() {
+    const std::tm tm = LocalNow();
+    return Format("%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+void WriteStartBanner() {
+    const std::tm tm = LocalNow();
+    // Day and month names in English whatever the user's locale.
+    char when[128];
+    const std::string previous = std::setlocale(LC_TIME, nullptr);
+    std::setlocale(LC_TIME, "C");
+    std::strftime(when, sizeof when, "%A, %B %d, %Y  at %Hh%Mmn%Ss", &tm);
+    std::setlocale(LC_TIME, previous.c_str());
+    const std::string stars(54, '*');
+    AppendToLogFile("\n");
+    AppendToLogFile(stars + "\n");
+    AppendToLogFile(Format("* %s  (%s) Started %s\n", "Torvane", kVersionText, when));
+    AppendToLogFile(stars + "\n");
+}
+
+void WriteStopLine() {
+    AppendToLogFile(Format("%s: *** Regular %s stop\n", LogStampText().c_str(), "Torvane"));
+}
+
+std::string EscapeLineEnds(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r')
+            escaped += "<CR>";
+        else if (c == '\n')
+            escaped += "<LF>";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+void LogService::Dispatch(int level, const std::string& text) {
+    const std::string escaped = EscapeLineEnds(text);
+    if (level <= windowLevel_) {
+        std::string shown = ClockText() + ": " + escaped;
+        if (observer_) observer_(observerContext_, shown);
+        logList_.Append(std::move(shown));
+    }
+    if (level <= kFileLevel) LogToFile(escaped);
+}
+
+}  // namespace torvane

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The posting layer: worker threads and the log service hand everything to the user-interface
+// thread as posted messages (id, wParam, lParam), received and routed by one target object.
+namespace torvane {
+
+enum MessageId : int {
+    WM_USER = 0x400,
+    WM_HOST_LINE = 0x402,
+    WM_HOST_LINK_STATE = 0x403,
+    WM_LOG_LINE = 0x427,
+    WM_MYLAPS_CONNECTION = 0x5F8,
+    WM_MYLAPS_MESSAGE = 0x5F9,
+};
+
+// A heap object carried in lParam; it belongs to the receiver once posted.
+struct PostedPayload {
+    virtual ~PostedPayload() = default;
+};
+
+struct TextPayload : PostedPayload {
+    explicit TextPayload(std::string t) : text(std::move(t)) {}
+    std::string text;
+};
+
+class PostedMessageEvent : public QEvent {
+public:
+    PostedMessageEvent(int id, std::intptr_t wParam, std::unique_ptr<PostedPayload> lParam);
+    static QEvent::Type Type();
+
+    int id;
+    std::intptr_t wParam;
+    std::unique_ptr<PostedPayload> lParam;
+};
+
+// The target receives every posted message; "the activity window exists" while one is set.
+void SetMessageTarget(QObject* target);
+bool MessageTargetExists();
+
+// Posts to the target from any thread; returns false (and drops the payload) when there is none.
+bool PostToTarget(int id, std::intptr_t wParam, std::unique_ptr<PostedPayload> lParam = nullptr);
+
+}  // namespace torvane

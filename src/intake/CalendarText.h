@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+// Dates and clock times of "now", as race-day bookkeeping, day folders and DAG names use them.
+namespace torvane {
+
+std::string TodayDateText();              // YYYYMMDD
+std::string OffsetDateText(int dayCount);  // YYYYMMDD of now + dayCount × 86400 s
+std::string NowTimeText();                // HHMMSS
+
+}  // namespace torvane
