@@ -1,0 +1,133 @@
+#include "app/Core.h"
+
+#include <cstdio>
+
+#include "app/PostedMessage.h"
+#include "app/SettingsStore.h"
+#include "app/Texts.h"
+#include "net/MyLapsMessage.h"
+#include "tables/ChipTable.h"
+
+namespace torvane {
+
+bool MessageRouter::event(QEvent* event) {
+    if (event->type() != PostedMessageEvent::Type()) return QObject::event(event);
+    route_(*static_cast<PostedMessageEvent*>(event));
+    return true;
+}
+
+Core::Core(Ports ports)
+    : ports_(ports),
+      logService_(lists_.log),
+      router_([this](PostedMessageEvent& message) { Route(message); }),
+      ownTimers_(ports.timers ? nullptr : std::make_unique<QtTimerService>()),
+      timers_(ports.timers ? ports.timers : ownTimers_.get()),
+      listener_([this](const std::string& text) {
+          ports_.dialogs.ShowMessage(text, MessageIcon::Error);
+      }),
+      forwarder_(hostLink_),
+      dagFile_(state_),
+      supervisor_(state_, hostLink_, listener_, forwarder_, *timers_, ports.status),
+      processor_(state_, lists_.detections, forwarder_, dagFile_, ports.status,
+                 ports.manualInput, [this] { supervisor_.RefreshButtons(); }),
+      protocol_(state_, listener_, hostLink_, processor_,
+                [this] {
+                    supervisor_.UpdateLinkStatus(true);
+                    supervisor_.RefreshButtons();
+                }),
+      answers_(lists_.summary) {
+    timers_->SetHandler([this](int id) { OnTimer(id); });
+}
+
+Core::~Core() {
+    SetMessageTarget(nullptr);
+    timers_->SetHandler(nullptr);
+}
+
+void Core::AttachMessageTarget() { SetMessageTarget(&router_); }
+
+void Core::Route(PostedMessageEvent& message) {
+    switch (message.id) {
+        case WM_MYLAPS_CONNECTION: protocol_.OnConnection(message.wParam); break;
+        case WM_MYLAPS_MESSAGE: {
+            std::unique_ptr<MyLapsMessage> payload(
+                dynamic_cast<MyLapsMessage*>(message.lParam.release()));
+            protocol_.OnMessage(std::move(payload));
+            break;
+        }
+        case WM_HOST_LINE:
+            if (auto* line = dynamic_cast<TextPayload*>(message.lParam.get())) {
+                answers_.OnHostLine(line->text);
+            }
+            break;
+        case WM_HOST_LINK_STATE: supervisor_.OnHostNotice(message.wParam); break;
+        case WM_LOG_LINE:
+            if (auto* line = dynamic_cast<TextPayload*>(message.lParam.get())) {
+                logService_.Dispatch(static_cast<int>(message.wParam), line->text);
+            }
+            break;
+        default: break;
+    }
+}
+
+void Core::OnTimer(int id) {
+    if (id == kRaceDayTimer) {
+        processor_.TrackRaceDay();
+    } else if (id == kQueryTimer) {
+        supervisor_.OnQueryTimer();
+    } else {
+        supervisor_.OnReconnectTimer();
+    }
+}
+
+void Core::LoadGeneralSettings() {
+    state_.ownName = ReadIniString("Torvane", "TorvBagName", "Bag");
+    WriteIniString("Torvane", "TorvBagName", state_.ownName);
+    state_.openWindowAtStartup = ReadIniBool("Torvane", "BTorvOpenAtStartup", true);
+    WriteIniBool("Torvane", "BTorvOpenAtStartup", state_.openWindowAtStartup);
+    state_.closeFlowAtStartup = ReadIniBool("Torvane", "BTorvHaltedAtStartup", true);
+    WriteIniBool("Torvane", "BTorvHaltedAtStartup", state_.closeFlowAtStartup);
+    state_.daysToAdd = ReadIniInt("Settings", "TDaysToAdd", 0);
+    WriteIniInt("Settings", "TDaysToAdd", state_.daysToAdd);
+    processor_.ComputeRaceDayDates();
+    state_.ignoreUnknownChips = ReadIniBool("Settings", "TorvIgnoreUnknownTags", false);
+    WriteIniBool("Settings", "TorvIgnoreUnknownTags", state_.ignoreUnknownChips);
+    state_.flowOpen = !state_.closeFlowAtStartup;
+}
+
+void Core::LoadLogLevels() {
+    const int windowLevel = ReadIniInt("Settings", "LogWinLevel", 50);
+    const int fileLevel = ReadIniInt("Settings", "LogFileLevel", 75);
+    WriteIniInt("Settings", "LogWinLevel", windowLevel);
+    WriteIniInt("Settings", "LogFileLevel", fileLevel);
+    logService_.SetWindowLevel(windowLevel);
+}
+
+void Core::StartRaceDayTimer() { timers_->SetTimer(kRaceDayTimer, 500); }
+
+bool Core::LoadChipTableAndLog(std::string* message) {
+    std::string text;
+    const bool loaded = LoadChipTable(kChipTableSecondName, text);
+    Log(0, text);
+    if (message) *message = text;
+    return loaded;
+}
+
+int Core::StartListener(int port) { return listener_.StartDetectionListener(port); }
+
+void Core::SetFlowOpen(bool open) {
+    state_.flowOpen = open;
+    supervisor_.UpdateLinkStatus(false);
+}
+
+bool Core::ChooseWindowLevel(const std::string& itemText) {
+    int level = 0;
+    if (std::sscanf(itemText.c_str(), "%d", &level) != 1) return false;
+    Log(0, Format(Tr("+ Log level set to %d", "+ Niveau de traces mis à %d"), level));
+    logService_.SetWindowLevel(level);
+    WriteIniInt("Settings", "LogWinLevel", level);
+    supervisor_.RefreshButtons();
+    return true;
+}
+
+}  // namespace torvane

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+#include <string>
+
+#include "app/ActivityLists.h"
+#include "app/Logging.h"
+#include "app/OperatorPorts.h"
+#include "app/RunningState.h"
+#include "app/TimerService.h"
+#include "host/DetectionForwarder.h"
+#include "host/HostAnswerHandler.h"
+#include "host/LinkSupervisor.h"
+#include "intake/DagFile.h"
+#include "intake/DetectionProcessor.h"
+#include "intake/MyLapsProtocol.h"
+#include "net/DetectionListener.h"
+#include "net/HostLink.h"
+
+namespace torvane {
+
+class PostedMessageEvent;
+
+// Receives every posted message and timer on the user-interface thread and routes it.
+class MessageRouter : public QObject {
+public:
+    explicit MessageRouter(std::function<void(PostedMessageEvent&)> route)
+        : route_(std::move(route)) {}
+    bool event(QEvent* event) override;
+
+private:
+    std::function<void(PostedMessageEvent&)> route_;
+};
+
+// The whole program without its windows: running state, lists, transport, protocol layers,
+// detection processing and link supervision, wired together.
+class Core {
+public:
+    struct Ports {
+        OperatorDialogs& dialogs;
+        StatusDisplay& status;
+        ManualDetectionInput& manualInput;
+        TimerService* timers = nullptr;  // window timers over QTimer when not given
+    };
+
+    explicit Core(Ports ports);
+    ~Core();
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // From now on posted messages reach the core ("the activity window exists").
+    void AttachMessageTarget();
+
+    // Start-up load of the general settings and the running state they give.
+    void LoadGeneralSettings();
+    // The activity window's log levels ("LogWinLevel", "LogFileLevel"), read and written back.
+    void LoadLogLevels();
+    void StartRaceDayTimer();
+    // Loads "ChipTable.dtb" or "MyLapsTable.dtb" and logs the outcome.
+    bool LoadChipTableAndLog(std::string* message = nullptr);
+    int StartListener(int port);
+
+    // Operator actions.
+    void SetFlowOpen(bool open);
+    // The level box: the item's leading number becomes the window level; false if none.
+    bool ChooseWindowLevel(const std::string& itemText);
+    void InsertManualDetection() { processor_.InsertManualDetection(); }
+    void DisconnectAll() { supervisor_.DisconnectAll(); }
+    bool IsAnyLinkActive() const { return supervisor_.IsAnyLinkActive(); }
+    void RefreshButtons() { supervisor_.RefreshButtons(); }
+    void UpdateLinkStatus(bool announce) { supervisor_.UpdateLinkStatus(announce); }
+
+    RunningState& State() { return state_; }
+    ActivityLists& Lists() { return lists_; }
+    LogService& Logs() { return logService_; }
+    DetectionProcessor& Processor() { return processor_; }
+    DetectionForwarder& Forwarder() { return forwarder_; }
+    DagFile& Dag() { return dagFile_; }
+    HostLink& Host() { return hostLink_; }
+    DetectionListener& Listener() { return listener_; }
+    LinkSupervisor& Supervisor() { return supervisor_; }
+    TimerService& Timers() { return *timers_; }
+    OperatorDialogs& Dialogs() { return ports_.dialogs; }
+
+private:
+    void Route(PostedMessageEvent& message);
+    void OnTimer(int id);
+
+    Ports ports_;
+    RunningState state_;
+    ActivityLists lists_;
+    LogService logService_;
+    MessageRouter router_;
+    std::unique_ptr<TimerService> ownTimers_;
+    TimerService* timers_;
+    DetectionListener listener_;
+    HostLink hostLink_;
+    DetectionForwarder forwarder_;
+    DagFile dagFile_;
+    LinkSupervisor supervisor_;
+    DetectionProcessor processor_;
+    MyLapsProtocol protocol_;
+    HostAnswerHandler answers_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,47 @@
+#include "intake/DagFile.h"
+
+#include <cstdio>
+
+#include "app/Logging.h"
+#include "app/Texts.h"
+#include "intake/CalendarText.h"
+
+namespace torvane {
+
+void DagFile::AppendDagRecord(const std::string& box, const std::string& chip,
+                              const std::string& raceTime) {
+    const std::string record =
+        Format("%d\t%s\t%s\t%d\t%s", state_.dagCounter, box.c_str(), chip.c_str(), 1,
+               raceTime.c_str());
+    std::FILE* file = std::fopen(state_.dagPath.c_str(), "ab");
+    if (!file) {
+        // The record is not lost: the log file keeps it whole.
+        Log(0, Format(Tr("$$$ DAG record not written (%s): %s",
+                         "$$$ Enregistrement DAG non écrit (%s) : %s"),
+                      state_.dagPath.c_str(), record.c_str()));
+        return;
+    }
+    const std::string line = record + "\r\n";
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+    ++state_.dagCounter;
+}
+
+std::string DagFile::NewFilePath() {
+    const std::string today = TodayDateText();
+    return GetLogFolder() + "/Logs-" + today + "/Dag-" + today + "-" + NowTimeText() + ".dag";
+}
+
+void DagFile::StartRecording(const std::string& path) {
+    state_.dagRecording = true;
+    state_.dagPath = path;
+    state_.dagCounter = 1;
+}
+
+void DagFile::StopRecording() {
+    state_.dagRecording = false;
+    state_.dagPath.clear();
+    state_.dagCounter = 1;
+}
+
+}  // namespace torvane

@@ -1,0 +1,176 @@
+#include "intake/DetectionProcessor.h"
+
+#include "app/ActivityLists.h"
+#include "app/Logging.h"
+#include "app/OperatorPorts.h"
+#include "app/SettingsStore.h"
+#include "app/Texts.h"
+#include "host/DetectionForwarder.h"
+#include "host/HostRequests.h"
+#include "intake/CalendarText.h"
+#include "intake/Chrono.h"
+#include "intake/DagFile.h"
+#include "tables/DagTable.h"
+
+namespace torvane {
+
+std::string DetectionListLine(const std::string& raceTime, const std::string& chip, int bib) {
+    if (bib > 0) return Format("%s    %s   n°%03d", raceTime.c_str(), chip.c_str(), bib);
+    return Format("%s    %s   n° ???", raceTime.c_str(), chip.c_str());
+}
+
+DetectionProcessor::DetectionProcessor(RunningState& state, TextListModel& detectionList,
+                                       DetectionForwarder& forwarder, DagFile& dagFile,
+                                       StatusDisplay& status, ManualDetectionInput& manualInput,
+                                       std::function<void()> refreshButtons)
+    : state_(state),
+      detectionList_(detectionList),
+      forwarder_(forwarder),
+      dagFile_(dagFile),
+      status_(status),
+      manualInput_(manualInput),
+      refreshButtons_(std::move(refreshButtons)) {}
+
+int DetectionProcessor::DayOffsetOf(const std::string& boxDate) const {
+    for (int day = 0; day < 4; ++day)
+        if (boxDate == state_.raceDays[static_cast<size_t>(day)]) return day;
+    Log(100, Format(Tr("### Caution: Box and Computer  dates seem incompatible! (Box: %s, "
+                       "Computer: %s)",
+                       "### Attention: Incompatibilité de date boîtier (%s) / ordinateur (%s) !"),
+                    boxDate.c_str(), state_.raceDays[0].c_str()));
+    return 0;
+}
+
+bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono& time) const {
+    if (!timeField.empty() && timeField.front() == ' ') {
+        const std::string trimmed = Trim(timeField);
+        if (time.ParseTime(trimmed)) return true;
+        Log(0, Format(Tr("$$$ Invalid MyLaps time: %s\n", "$$$ Chrono MyLaps invalide : %s\n"),
+                      trimmed.c_str()));
+        return false;
+    }
+    if (time.ParseMilliTime(timeField)) return true;
+    Log(0, Format(Tr("$$$ Invalid MyLaps (milli) time: %s\n",
+                     "$$$ Chrono MyLaps (milli) invalide : %s\n"),
+                  timeField.c_str()));
+    return false;
+}
+
+void DetectionProcessor::SendToHost(const std::string& command) {
+    forwarder_.Forward(command);
+    std::string logLine = ">>> Ostrak: " + command;
+    for (char& c : logLine)
+        if (c == '\t') c = ' ';
+    Log(75, logLine);
+}
+
+void DetectionProcessor::ProcessPassing(const std::string& source, const std::string& chip,
+                                        const std::string& timeField,
+                                        const std::string& boxDate) {
+    const int dayOffset = DayOffsetOf(boxDate);
+    CChrono time;
+    if (!ParsePassingTime(timeField, time)) return;
+
+    int bib = 0;
+    if (!state_.flowOpen) {
+        if (DagTableFindValue(chip, bib)) {
+            Log(75, Format(Tr(">>> Detection flow is closed (#%d)",
+                              ">>> Flux des détections fermé (#%d)"),
+                           bib));
+        } else {
+            Log(75, Format(Tr(">>> Detection flow is closed <%s>",
+                              ">>> Flux des détections fermé <%s>"),
+                           chip.c_str()));
+        }
+        return;
+    }
+
+    if (dayOffset > 0) time.AddDays(dayOffset);
+    const std::string raceTime = time.FormatElapsed();
+
+    if (DagTableFindValue(chip, bib)) {
+        const std::string command = BuildNumberedDetectionCommand(source, bib, raceTime);
+        detectionList_.Append(DetectionListLine(raceTime, chip, bib));
+        SendToHost(command);
+        return;
+    }
+    if (state_.ignoreUnknownChips) {
+        Log(75, Format(Tr("## Unknown chip [%s]. Detection discarded",
+                          "## Puce inconnue [%s] Détection ignorée"),
+                       chip.c_str()));
+        return;
+    }
+    const std::string command = BuildTextualDetectionCommand(source, chip, raceTime);
+    if (state_.dagRecording) dagFile_.AppendDagRecord(source, chip, raceTime);
+    detectionList_.Append(DetectionListLine(raceTime, chip, 0));
+    if (state_.dagRecording && !state_.alsoTransmit) return;
+    SendToHost(command);
+}
+
+std::vector<std::string> DetectionProcessor::DetectorList(const std::string& extendedDetectors) {
+    const std::string all = "31     CLASSIC-" + extendedDetectors;
+    std::vector<std::string> entries;
+    std::string current;
+    for (char c : all) {
+        if (c == '+' || c == '-') {
+            entries.push_back(Trim(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) entries.push_back(Trim(current));
+    return entries;
+}
+
+void DetectionProcessor::InsertManualDetection() {
+    const std::string extended =
+        ReadIniString("Settings", "TorvExtendedDetectors", kDefaultExtendedDetectors);
+    WriteIniString("Settings", "TorvExtendedDetectors", extended);
+
+    const auto detection = manualInput_.AskManualDetection(DetectorList(extended));
+    if (!detection) return;
+
+    CChrono time = detection->time;
+    time.ToTimeOfDay();
+    if (detection->dayOffset > 0) time.AddDays(detection->dayOffset);
+    const std::string raceTime = time.FormatElapsed();
+
+    const std::string command =
+        BuildTextualDetectionCommand(detection->detector, detection->bibText, raceTime);
+    detectionList_.Append(DetectionListLine(raceTime, "Man.", static_cast<int>(detection->bib)));
+    SendToHost(command);
+    if (refreshButtons_) refreshButtons_();
+    Log(0, Format(Tr("+++ Added manual detecttion for box %s at %s for runner %d",
+                     "+++ Ajout manuel d'une détection Id. boîtier %s à %s pour le coureur %d"),
+                  detection->detector.c_str(), raceTime.c_str(),
+                  static_cast<int>(detection->bib)));
+}
+
+void DetectionProcessor::ComputeRaceDayDates() {
+    const int n = state_.daysToAdd;
+    if (n <= 0) {
+        state_.raceDays[0] = TodayDateText();
+        for (int k = 1; k < 4; ++k) state_.raceDays[static_cast<size_t>(k)] = OffsetDateText(k);
+        return;
+    }
+    for (int k = 0; k < 4; ++k) state_.raceDays[static_cast<size_t>(k)] = OffsetDateText(k - n);
+}
+
+void DetectionProcessor::TrackRaceDay() {
+    const std::string today = TodayDateText();
+    int daysToAdd = 0;
+    for (int k = 0; k < 4; ++k) {
+        if (today == state_.raceDays[static_cast<size_t>(k)]) {
+            daysToAdd = k;
+            break;
+        }
+    }
+    if (daysToAdd != state_.daysToAdd) {
+        state_.daysToAdd = daysToAdd;
+        WriteIniInt("Settings", "TDaysToAdd", daysToAdd);
+    }
+    status_.ShowDayOffset(state_.daysToAdd);
+}
+
+}  // namespace torvane

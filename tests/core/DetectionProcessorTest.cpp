@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/Clock.h"
+#include "app/SettingsStore.h"
+#include "support/CoreHarness.h"
+#include "tables/DagTable.h"
+
+namespace torvane {
+namespace {
+
+using test::CoreHarness;
+using test::DeliverPosted;
+using test::ReadFile;
+
+// Passings on 8 December 2026 at noon, the first race day; no host, so every command sent is
+// held by the forwarder, where the tests read it.
+class DetectionProcessorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 12, 0, 0), 0});
+        harness.core().LoadGeneralSettings();
+        harness.core().Logs().SetWindowLevel(100);
+        state().flowOpen = true;
+        DagTableEmpty();
+        {
+            CDagTableLocker lock;
+            DagTableAdd("KV00007", 7);
+            DagTableAdd("KV00042", 42);
+        }
+    }
+    void TearDown() override {
+        clock::UseSystemClock();
+        DagTableEmpty();
+    }
+
+    RunningState& state() { return harness.core().State(); }
+    void Pass(const std::string& chip, const std::string& timeField,
+              const std::string& date = "20261208") {
+        harness.core().Processor().ProcessPassing("Loop1", chip, timeField, date);
+        DeliverPosted();
+    }
+    std::vector<std::string> Sent() const {
+        const auto& held = const_cast<CoreHarness&>(harness).core().Forwarder().Held();
+        return {held.begin(), held.end()};
+    }
+    std::vector<std::string> Log() const { return harness.ShownLog(); }
+
+    CoreHarness harness;
+};
+
+TEST_F(DetectionProcessorTest, KnownChipGoesOutNumberedAndListedWithItsBib) {
+    Pass("KV00007", "12:34:56.780");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t12:34:56.78)"}));
+    EXPECT_EQ(harness.DetectionLines(),
+              (std::vector<std::string>{"12:34:56.78    KV00007   n°007"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:56.78)"}));
+}
+
+TEST_F(DetectionProcessorTest, UnknownChipGoesOutWithItsCodeUnlessUnknownChipsAreIgnored) {
+    Pass("ZZ99999", "12:00:00.000");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\tZZ99999\t1\t12:00:00.00)"}));
+    EXPECT_EQ(harness.DetectionLines(),
+              (std::vector<std::string>{"12:00:00.00    ZZ99999   n° ???"}));
+
+    state().ignoreUnknownChips = true;
+    Pass("ZZ88888", "12:00:01.000");
+    EXPECT_EQ(Sent().size(), 1u);
+    EXPECT_EQ(harness.DetectionLines().size(), 1u);
+    EXPECT_EQ(Log().back(), "## Puce inconnue [ZZ88888] Détection ignorée");
+}
+
+TEST_F(DetectionProcessorTest, ClosedFlowDropsThePassingAndNamesBibOrChip) {
+    state().flowOpen = false;
+    Pass("KV00042", "12:00:00.000");
+    Pass("ZZ12345", "12:00:00.000");
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(harness.DetectionLines().empty());
+    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Flux des détections fermé (#42)",
+                                               ">>> Flux des détections fermé <ZZ12345>"}));
+}
+
+TEST_F(DetectionProcessorTest, TimesOfBothFamiliesAndTheirDayOffset) {
+    struct Case {
+        const char* timeField;
+        const char* date;
+        const char* expected;
+    } cases[] = {
+        {" 00:10:05.25", "20261209", "24:10:05.25"},
+        {"00:10:05.250", "20261210", "48:10:05.25"},
+        {"00:10:05.250", "20261211", "72:10:05.25"},
+        {" 9:08:07.6  ", "20261208", "09:08:07.60"},
+        {"09:08:07.065", "20261208", "09:08:07.06"},
+        {"23:59:59.999", "20261208", "23:59:59.99"},
+    };
+    for (const Case& c : cases) {
+        Pass("KV00007", c.timeField, c.date);
+        ASSERT_FALSE(Sent().empty());
+        EXPECT_EQ(Sent().back(), std::string("AddDagClock(1\tLoop1\t7\t1\t") + c.expected + ")")
+            << c.timeField << " " << c.date;
+    }
+}
+
+TEST_F(DetectionProcessorTest, AnotherBoxDateIsWarnedAndTakenAsTheFirstDay) {
+    Pass("KV00007", "10:00:00.000", "20261206");
+    EXPECT_EQ(Log().front(),
+              "### Attention: Incompatibilité de date boîtier (20261206) / ordinateur (20261208) !");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t10:00:00.00)"}));
+}
+
+TEST_F(DetectionProcessorTest, UnreadableTimesAreReportedAndSkipped) {
+    Pass("KV00007", " 12:34");
+    Pass("KV00007", "12:34:56    ");
+    Pass("KV00007", " -1:00:00.00");
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(Log(), (std::vector<std::string>{"$$$ Chrono MyLaps invalide : 12:34<LF>",
+                                               "$$$ Chrono MyLaps (milli) invalide : 12:34:56    <LF>",
+                                               "$$$ Chrono MyLaps invalide : -1:00:00.00<LF>"}));
+}
+
+TEST_F(DetectionProcessorTest, RecordingWithoutTransmissionWritesTheDagFileOnly) {
+    const std::string path = harness.folders.DataFolder() + "/test.dag";
+    harness.core().Dag().StartRecording(path);
+    state().alsoTransmit = false;
+    Pass("ZZ11111", "12:34:56.780");
+    Pass("KV00007", "12:34:57.000");
+    EXPECT_EQ(ReadFile(path), "1\tLoop1\tZZ11111\t1\t12:34:56.78\r\n");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t12:34:57.00)"}));
+    EXPECT_EQ(harness.DetectionLines(),
+              (std::vector<std::string>{"12:34:56.78    ZZ11111   n° ???",
+                                        "12:34:57.00    KV00007   n°007"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:57.00)"}));
+}
+
+TEST_F(DetectionProcessorTest, RecordingWithTransmissionDoesBoth) {
+    const std::string path = harness.folders.DataFolder() + "/both.dag";
+    harness.core().Dag().StartRecording(path);
+    Pass("ZZ11111", "12:34:56.780", "20261209");
+    EXPECT_EQ(ReadFile(path), "1\tLoop1\tZZ11111\t1\t36:34:56.78\r\n");
+    EXPECT_EQ(Sent().size(), 1u);
+}
+
+TEST_F(DetectionProcessorTest, ManualDetectionIgnoresTheClosedFlowAndAddsItsDays) {
+    state().flowOpen = false;
+    ManualDetection detection;
+    detection.detector = "12";
+    detection.bib = 7;
+    detection.bibText = "7";
+    detection.time.seconds = static_cast<std::int32_t>(clock::MakeLocal(2026, 12, 8, 1, 2, 3));
+    detection.time.milliseconds = 450;
+    detection.dayOffset = 1;
+    harness.manual.next = detection;
+
+    harness.core().InsertManualDetection();
+    DeliverPosted();
+
+    EXPECT_EQ(harness.manual.offered.front(), "31     CLASSIC");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\t12\t7\t1\t25:02:03.45)"}));
+    EXPECT_EQ(harness.DetectionLines(), (std::vector<std::string>{"25:02:03.45    Man.   n°007"}));
+    EXPECT_EQ(Log().back(),
+              "+++ Ajout manuel d'une détection Id. boîtier 12 à 25:02:03.45 pour le coureur 7");
+    EXPECT_EQ(ReadIniString("Settings", "TorvExtendedDetectors", ""),
+              "10-11-12-13-14-15-16-17-18-19-20-21-22-23-24-25-26-27-28-29-30");
+}
+
+TEST_F(DetectionProcessorTest, CancelledManualDetectionDoesNothing) {
+    harness.core().InsertManualDetection();
+    EXPECT_EQ(harness.manual.asked, 1);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(harness.DetectionLines().empty());
+}
+
+TEST(DetectorListTest, SplitsAtPlusAndMinusAndTrims) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(DetectionProcessor::DetectorList("10-11"), (List{"31     CLASSIC", "10", "11"}));
+    EXPECT_EQ(DetectionProcessor::DetectorList(" A + B--C-"),
+              (List{"31     CLASSIC", "A", "B", "", "C"}));
+    EXPECT_EQ(DetectionProcessor::DetectorList(""), (List{"31     CLASSIC"}));
+}
+
+class RaceDayTest : public ::testing::Test {
+protected:
+    void TearDown() override { clock::UseSystemClock(); }
+    CoreHarness harness;
+};
+
+TEST_F(RaceDayTest, RaceDayDatesFollowDaysToAdd) {
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 9, 10, 0, 0), 0});
+    using Days = std::array<std::string, 4>;
+    const std::pair<int, Days> cases[] = {
+        {0, {"20261209", "20261210", "20261211", "20261212"}},
+        {1, {"20261208", "20261209", "20261210", "20261211"}},
+        {2, {"20261207", "20261208", "20261209", "20261210"}},
+        {3, {"20261206", "20261207", "20261208", "20261209"}},
+        {-1, {"20261209", "20261210", "20261211", "20261212"}},
+    };
+    for (const auto& [daysToAdd, expected] : cases) {
+        harness.core().State().daysToAdd = daysToAdd;
+        harness.core().Processor().ComputeRaceDayDates();
+        EXPECT_EQ(harness.core().State().raceDays, expected) << daysToAdd;
+    }
+}
+
+TEST_F(RaceDayTest, StartingOnTheSecondRaceDayShowsPlus24AtTheFirstTick) {
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 9, 10, 0, 0), 0});
+    WriteIniInt("Settings", "TDaysToAdd", 1);
+    harness.core().LoadGeneralSettings();
+    harness.core().StartRaceDayTimer();
+    harness.timers.Advance(500);
+    EXPECT_EQ(harness.core().State().daysToAdd, 1);
+    EXPECT_EQ(harness.status.dayOffset, 1);
+}
+
+TEST_F(RaceDayTest, MidnightMovesDaysToAddAndStoresIt) {
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 23, 59, 59), 500});
+    harness.core().LoadGeneralSettings();
+    harness.core().StartRaceDayTimer();
+    harness.timers.Advance(500);
+    EXPECT_EQ(harness.status.dayOffset, 0);
+
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 9, 0, 0, 0), 100});
+    harness.timers.Advance(500);
+    EXPECT_EQ(harness.core().State().daysToAdd, 1);
+    EXPECT_EQ(ReadIniInt("Settings", "TDaysToAdd", -9), 1);
+    EXPECT_EQ(harness.status.dayOffset, 1);
+
+    // Past the fourth race day the offset falls back to 0 while D0 stays.
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 12, 0, 0, 0), 0});
+    harness.timers.Advance(500);
+    EXPECT_EQ(harness.core().State().daysToAdd, 0);
+    EXPECT_EQ(harness.core().State().raceDays[0], "20261208");
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "app/Clock.h"
+#include "app/Logging.h"
+#include "app/PostedMessage.h"
+#include "app/SettingsStore.h"
+#include "support/CoreHarness.h"
+
+namespace torvane {
+namespace {
+
+using test::CoreHarness;
+using test::DeliverPosted;
+
+class LoggingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 14, 3, 27), 0});
+    }
+    void TearDown() override { clock::UseSystemClock(); }
+    CoreHarness harness;
+};
+
+TEST_F(LoggingTest, WindowLevelDecidesWhatIsShownWhileTheFileGetsEverything) {
+    harness.core().Logs().SetWindowLevel(25);
+    Log(75, "traffic line");
+    Log(0, "operator line");
+    Log(100, "raw line");
+    DeliverPosted();
+
+    EXPECT_EQ(harness.ShownLog(), (std::vector<std::string>{"operator line"}));
+    const std::string file = harness.LogFile();
+    EXPECT_NE(file.find("08122026-140327: traffic line\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("08122026-140327: operator line\n"), std::string::npos);
+    EXPECT_NE(file.find("08122026-140327: raw line\n"), std::string::npos);
+}
+
+TEST_F(LoggingTest, ShownLinesCarryTheClockTime) {
+    Log(0, "hello");
+    DeliverPosted();
+    ASSERT_EQ(harness.core().Lists().log.Count(), 1);
+    EXPECT_EQ(harness.core().Lists().log.Line(0), "14:03:27: hello");
+}
+
+TEST_F(LoggingTest, LineEndsAreEscapedSoOneCallGivesOneLine) {
+    Log(0, "a\r\nb");
+    DeliverPosted();
+    EXPECT_EQ(harness.ShownLog(), (std::vector<std::string>{"a<CR><LF>b"}));
+    EXPECT_NE(harness.LogFile().find(": a<CR><LF>b\n"), std::string::npos);
+}
+
+TEST_F(LoggingTest, TheLogListPurgesTwoThousandLinesPastEightThousand) {
+    for (int i = 1; i <= 8001; ++i) Log(0, "line " + std::to_string(i));
+    DeliverPosted();
+    const auto& log = harness.core().Lists().log;
+    EXPECT_EQ(log.Count(), 6001);
+    EXPECT_NE(log.Line(0).find("line 2001"), std::string::npos);
+    const std::string file = harness.LogFile();
+    const auto start = file.find("Purge Log Window content...");
+    const auto done = file.find("Purge Log Window done");
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(done, std::string::npos);
+    EXPECT_LT(start, done);
+    EXPECT_LT(file.find("line 8000\n"), start);
+    EXPECT_GT(file.find("line 8001\n"), done);
+    for (const auto& line : harness.ShownLog()) EXPECT_EQ(line.find("Purge"), std::string::npos);
+}
+
+TEST_F(LoggingTest, TheFileLevelStaysFixedWhateverTheSettingSays) {
+    WriteIniInt("Settings", "LogFileLevel", 0);
+    harness.core().LoadLogLevels();
+    Log(100, "detailed");
+    DeliverPosted();
+    EXPECT_NE(harness.LogFile().find(": detailed\n"), std::string::npos);
+}
+
+TEST_F(LoggingTest, BannerAndStopLineFrameARun) {
+    WriteStartBanner();
+    LogToFile("during the run");
+    WriteStopLine();
+    const std::string stars(54, '*');
+    const std::string expected = "\n" + stars + "\n" +
+                                 "* Torvane  (Version 1.70b - 24 jun 2o26) Started Tuesday, "
+                                 "December 08, 2026  at 14h03mn27s\n" +
+                                 stars + "\n" + "08122026-140327: during the run\n" +
+                                 "08122026-140327: *** Regular Torvane stop\n";
+    EXPECT_EQ(harness.LogFile(), expected);
+}
+
+TEST_F(LoggingTest, DayFolderIsNamedAfterToday) {
+    EXPECT_EQ(GetDayLogFolder(), harness.folders.DataFolder() + "/LogFiles/Logs-20261208");
+}
+
+TEST_F(LoggingTest, LinesLoggedWithoutATargetAreDroppedQuietly) {
+    SetMessageTarget(nullptr);
+    Log(0, "nobody listens");
+    harness.core().AttachMessageTarget();
+    DeliverPosted();
+    EXPECT_TRUE(harness.ShownLog().empty());
+}
+
+}  // namespace
+}  // namespace torvane
