@@ -174,6 +174,15 @@ bool TcpServer::WaitForLines(size_t count, int timeoutMs) {
     return true;
 }
 
+size_t TcpServer::ReadForLines(int timeoutMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    do {
+        Pump();
+    } while (elapsed.elapsed() < timeoutMs);
+    return Lines().size();
+}
+
 void TcpServer::DropConnection() {
     if (client_ >= 0) ::close(client_);
     client_ = -1;

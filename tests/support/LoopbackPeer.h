@@ -46,6 +46,8 @@ public:
     // Waits until the received bytes hold `count` CR LF-ended lines; returns whether they do.
     bool WaitForLines(size_t count, int timeoutMs = 5000);
     std::vector<std::string> Lines() const;
+    // Reads for the whole time; returns how many lines have arrived by then.
+    size_t ReadForLines(int timeoutMs);
     void DropConnection();
     bool HasConnection() const { return client_ >= 0; }
     void StopListening();
