@@ -1,0 +1,367 @@
+#include "ui/CTorvaneDlg.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <cstdio>
+#include <optional>
+
+#include "app/Core.h"
+#include "app/Logging.h"
+#include "app/Texts.h"
+#include "ui/Resources.h"
+#include "ui/SummaryRowDelegate.h"
+#include "widgets/CButtonST.h"
+#include "widgets/CLabelST.h"
+#include "widgets/FitText.h"
+#include "widgets/MonitorBounds.h"
+#include "widgets/ScrollOnAppend.h"
+
+namespace torvane {
+namespace {
+
+constexpr int kProgramIcon = 128;
+constexpr int kHintIcon = 138;
+constexpr int kDayOffsetIcon = 182;
+constexpr int kFlowOpenBitmap = 141;
+constexpr int kFlowClosedBitmap = 142;
+constexpr int kDialogFontPoints = 8;
+constexpr int kDayOffsetPoints = 12;
+constexpr int kIconPixels = 32;
+constexpr double kSmallestHintPoints = 6;
+const QSize kDesignedDialogUnits(560, 286);
+const QColor kDayOffsetColour(128, 0, 0);
+
+QString Text(const char* english, const char* french) {
+    return QString::fromUtf8(Tr(english, french));
+}
+
+// The level of a level-box item: the number its text starts with.
+std::optional<int> LeadingLevel(const QString& itemText) {
+    int level = 0;
+    if (std::sscanf(itemText.toUtf8().constData(), "%d", &level) != 1) return std::nullopt;
+    return level;
+}
+
+// The version text starts with the word "Version", which the start line names only once.
+std::string StartLine() {
+    std::string version = kVersionText;
+    const std::string word = "Version ";
+    if (version.rfind(word, 0) == 0) version.erase(0, word.size());
+    return Tr("Starting Torvane - Version ", "Démarrage Torvane - Version ") + version;
+}
+
+QRect ToQRect(const IniRect& rect) {
+    return QRect(rect.left, rect.top, rect.Width(), rect.Height());
+}
+
+IniRect ToIniRect(const QRect& rect) {
+    return {rect.x(), rect.y(), rect.x() + rect.width(), rect.y() + rect.height()};
+}
+
+}  // namespace
+
+CTorvaneDlg::CTorvaneDlg(Core& core, QWidget* parent)
+    : CResizeDialog(parent),
+      core_(core),
+      onConfigure_([] {}),
+      onInsert_([this] { core_.InsertManualDetection(); }),
+      onExit_([] {}) {
+    setWindowTitle(QStringLiteral("Torvane"));
+    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+    QFont dialogFont = font();
+    dialogFont.setPointSize(kDialogFontPoints);
+    setFont(dialogFont);
+    base_ = BaseUnitsOf(dialogFont);
+
+    CreateControls();
+    InitResize(QSize(HorizontalDialogUnitsToPixels(kDesignedDialogUnits.width(), base_),
+                     VerticalDialogUnitsToPixels(kDesignedDialogUnits.height(), base_)));
+    RegisterResizeRules();
+    ConnectCommands();
+    Initialise();
+}
+
+void CTorvaneDlg::Place(QWidget* control, const QRect& dialogUnits) {
+    control->setGeometry(DialogUnitsToPixels(dialogUnits, base_));
+}
+
+QLabel* CTorvaneDlg::AddLabel(const char* name, const QRect& dialogUnits, const QString& text,
+                              Qt::Alignment alignment) {
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setAlignment(alignment);
+    Place(label, dialogUnits);
+    return label;
+}
+
+QLabel* CTorvaneDlg::AddIcon(const char* name, const QRect& dialogUnits, int iconId) {
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QString::fromLatin1(name));
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setPixmap(ResourceIcon(iconId).pixmap(QSize(kIconPixels, kIconPixels)));
+    Place(icon, dialogUnits);
+    return icon;
+}
+
+QPushButton* CTorvaneDlg::AddButton(const char* name, const QRect& dialogUnits,
+                                    const QString& text) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    Place(button, dialogUnits);
+    return button;
+}
+
+QListView* CTorvaneDlg::AddList(const char* name, const QRect& dialogUnits) {
+    auto* list = new QListView(this);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setUniformItemSizes(true);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    Place(list, dialogUnits);
+    return list;
+}
+
+void CTorvaneDlg::CreateControls() {
+    ActivityLists& lists = core_.Lists();
+
+    AddLabel("labelDetections", QRect(7, 7, 91, 8),
+             Text("Incoming MyLaps detections", "Détections MyLaps reçues"));
+    detectionList_ = AddList("1003", QRect(7, 17, 182, 132));
+    detectionList_->setModel(&lists.detections);
+
+    AddLabel("labelSummary", QRect(199, 7, 174, 9),
+             Text("Direct connection information", "Informations connexion directe"));
+    summaryList_ = AddList("1013", QRect(198, 17, 272, 132));
+    summaryList_->setItemDelegate(new SummaryRowDelegate(summaryList_));
+    summaryList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    summaryList_->setModel(&lists.summary);
+    new ScrollOnAppend(summaryList_);
+
+    configureButton_ =
+        AddButton("1014", QRect(477, 16, 76, 22), Text("Configuration...", "Configuration..."));
+    hideButton_ = AddButton("3", QRect(477, 43, 76, 22), Text("Hide", "Masquer"));
+
+    QLabel* hint = AddLabel(
+        "1005", QRect(475, 67, 78, 59),
+        Text("If you hide Torvane activity panel,\nyou can display it again by clicking\nTorvane "
+             "icon\nin Windows\nsystem tray.",
+             "Si vous masquez cette fenêtre de suivi de Torvane,\nvous pourrez la "
+             "réafficher\nen cliquant sur\nson icône\ndans la barre système,\nprès de "
+             "l'horloge...."),
+        Qt::AlignHCenter | Qt::AlignTop);
+    hint->setWordWrap(true);
+    ShrinkFontToFit(*hint, kSmallestHintPoints);
+    AddIcon("1006", QRect(509, 128, 21, 20), kHintIcon);
+
+    insertButton_ = AddButton("1018", QRect(477, 151, 76, 25),
+                              Text("Insert\na detection", "Insérer\nune détection"));
+
+    flowButton_ = new CButtonST(this);
+    flowButton_->setObjectName(QStringLiteral("1009"));
+    flowButton_->setCheckable(true);
+    flowButton_->setAutoDefault(false);
+    Place(flowButton_, QRect(479, 181, 74, 23));
+
+    dayOffsetLabel_ = new CLabelST(this);
+    dayOffsetLabel_->setObjectName(QStringLiteral("1223"));
+    dayOffsetLabel_->setText(QStringLiteral("+ 24h"));
+    dayOffsetLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Place(dayOffsetLabel_, QRect(477, 206, 50, 13));
+    dayOffsetIcon_ = AddIcon("1224", QRect(532, 207, 21, 20), kDayOffsetIcon);
+
+    exitButton_ = AddButton("1004", QRect(477, 228, 76, 22), Text("Exit", "Quitter"));
+    AddButton("1012", QRect(477, 254, 76, 15),
+              Text("<<< Clear those logs", "<<< Effacer ces traces"));
+
+    AddLabel("labelLogs", QRect(11, 161, 23, 9), Text("Logs", "Traces"));
+    AddButton("1015", QRect(395, 151, 76, 15),
+              Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
+    AddButton("1011", QRect(114, 151, 76, 15),
+              Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
+
+    logList_ = AddList("1007", QRect(7, 172, 463, 96));
+    logList_->setModel(&lists.log);
+    new ScrollOnAppend(logList_);
+
+    AddLabel("1023", QRect(7, 273, 227, 9), QString());
+    if (kFrenchTexts) {
+        AddLabel("1021", QRect(330, 274, 60, 9), Text("Log level:", "Niveau de traces :"));
+    } else {
+        AddLabel("1021", QRect(354, 274, 36, 9), Text("Log level:", "Niveau de traces :"),
+                 Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    levelBox_ = new QComboBox(this);
+    levelBox_->setObjectName(QStringLiteral("1020"));
+    levelBox_->addItems({
+        Text("  0    [Minimum]", "  0    [Minimum]"),
+        Text(" 25   [Low]", " 25   [Faible]"),
+        Text(" 50   [Medium]", " 50   [Moyen]"),
+        Text(" 75   [High]", " 75   [Fort]"),
+        Text("100  [Maximum]", "100  [Maximum]"),
+    });
+    // The designed height includes the dropped-down list; the closed box keeps its own.
+    Place(levelBox_, QRect(395, 271, 75, 111));
+    levelBox_->resize(levelBox_->width(), levelBox_->sizeHint().height());
+}
+
+void CTorvaneDlg::RegisterResizeRules() {
+    for (const char* name : {"1004", "1012", "1020", "1021"})
+        AddResizeControl(findChild<QWidget*>(QLatin1String(name)), kFollowBottomRight);
+    for (const char* name : {"3", "1005", "1006", "1014"})
+        AddResizeControl(findChild<QWidget*>(QLatin1String(name)), kFollowRightEdge);
+    AddResizeControl(detectionList_, kKeepPlaceAndSize);
+    AddResizeControl(summaryList_, kWidenOnly);
+    AddResizeControl(logList_, kWidenAndGrow);
+    AddResizeControl(findChild<QWidget*>(QStringLiteral("1023")), kFollowBottomEdge);
+    for (const char* name : {"1009", "1018", "1223", "1224", "1011", "1015", "labelDetections",
+                             "labelSummary", "labelLogs"})
+        AddResizeControl(findChild<QWidget*>(QLatin1String(name)));
+}
+
+void CTorvaneDlg::ConnectCommands() {
+    connect(configureButton_, &QPushButton::clicked, this, [this] { onConfigure_(); });
+    connect(insertButton_, &QPushButton::clicked, this, [this] { onInsert_(); });
+    connect(exitButton_, &QPushButton::clicked, this, [this] { onExit_(); });
+    connect(hideButton_, &QPushButton::clicked, this, [this] { HideWindow(); });
+    connect(flowButton_, &QPushButton::clicked, this,
+            [this](bool checked) { OnFlowClicked(checked); });
+    ActivityLists& lists = core_.Lists();
+    connect(findChild<QPushButton*>(QStringLiteral("1011")), &QPushButton::clicked, this,
+            [&lists] { lists.detections.Clear(); });
+    connect(findChild<QPushButton*>(QStringLiteral("1015")), &QPushButton::clicked, this,
+            [&lists] { lists.summary.Clear(); });
+    connect(findChild<QPushButton*>(QStringLiteral("1012")), &QPushButton::clicked, this,
+            [&lists] { lists.log.Clear(); });
+    connect(levelBox_, &QComboBox::currentIndexChanged, this,
+            [this](int index) { OnWindowLevelChosen(index); });
+}
+
+void CTorvaneDlg::Initialise() {
+    windowIcon_ = ResourceIcon(kProgramIcon);
+    setWindowIcon(windowIcon_);
+    RestorePosition();
+    core_.LoadLogLevels();
+    SelectWindowLevelItem(core_.Logs().WindowLevel());
+    ShowFlowState(core_.State().flowOpen);
+    findChild<QLabel*>(QStringLiteral("1023"))->setText(QString::fromUtf8(kVersionText));
+    RefreshButtons();
+    Log(0, StartLine());
+    ShowDayOffset(core_.State().daysToAdd);
+    core_.StartRaceDayTimer();
+}
+
+void CTorvaneDlg::RestorePosition() {
+    const IniRect stored = ReadIniRect("Torvane", "Position", rememberedPosition_);
+    QRect placed;
+    if (stored.Width() <= 0 || stored.Height() <= 0) {
+        placed = QRect(QPoint(), DesignedClientSize());
+        if (const QScreen* desktop = QGuiApplication::primaryScreen())
+            placed.moveCenter(desktop->geometry().center());
+    } else {
+        placed = ToQRect(stored);
+        placed.setSize(placed.size().expandedTo(minimumSize()));
+    }
+    setGeometry(KeepOnMonitors(placed, AllMonitorsBounds()));
+}
+
+void CTorvaneDlg::SelectWindowLevelItem(int windowLevel) {
+    int selected = 1;
+    for (int index = 0; index < levelBox_->count(); ++index) {
+        if (LeadingLevel(levelBox_->itemText(index)) == windowLevel) {
+            selected = index;
+            break;
+        }
+    }
+    const QSignalBlocker quiet(levelBox_);
+    levelBox_->setCurrentIndex(selected);
+}
+
+void CTorvaneDlg::ShowFlowState(bool open) {
+    flowButton_->SetCheck(open);
+    flowButton_->setText(open ? Text("Detections\nopen", "Détections\nouvertes")
+                              : Text("Detections\nclosed", "Detections\nfermées"));
+    flowButton_->SetBitmap(ResourceBitmap(open ? kFlowOpenBitmap : kFlowClosedBitmap));
+}
+
+void CTorvaneDlg::OnFlowClicked(bool checked) {
+    if (checked) {
+        ShowFlowState(true);
+    } else {
+        flowButton_->SetCheck(true);
+        const bool close =
+            core_.Dialogs().AskYesNo(Tr("Are you sure you want to close the detection flow?",
+                                        "Etes vous sûr de fermer le flux des détections ?"));
+        ShowFlowState(!close);
+    }
+    core_.SetFlowOpen(flowButton_->GetCheck());
+    flowButton_->repaint();
+}
+
+void CTorvaneDlg::OnWindowLevelChosen(int index) {
+    if (index >= 0) core_.ChooseWindowLevel(levelBox_->itemText(index).toStdString());
+    RefreshButtons();
+}
+
+// The window sets its button itself: the core's status display may not reach it yet while it
+// is being created.
+void CTorvaneDlg::RefreshButtons() {
+    SetInsertButtonEnabled(core_.IsAnyLinkActive());
+}
+
+void CTorvaneDlg::ShowDayOffset(int daysToAdd) {
+    const bool shown = daysToAdd > 0;
+    if (shown) {
+        dayOffsetLabel_->setText(QStringLiteral("+%1h").arg(daysToAdd * 24));
+        dayOffsetLabel_->SetTextColor(kDayOffsetColour);
+        dayOffsetLabel_->SetFontBold(true);
+        dayOffsetLabel_->SetFontSize(kDayOffsetPoints);
+    }
+    dayOffsetLabel_->setVisible(shown);
+    dayOffsetIcon_->setVisible(shown);
+}
+
+void CTorvaneDlg::SetInsertButtonEnabled(bool enabled) {
+    insertButton_->setEnabled(enabled);
+}
+
+void CTorvaneDlg::SaveWindowPosition() {
+    rememberedPosition_ = ToIniRect(geometry());
+    WriteIniRect("Torvane", "Position", rememberedPosition_);
+}
+
+void CTorvaneDlg::HideWindow() {
+    SaveWindowPosition();
+    hide();
+}
+
+void CTorvaneDlg::PopFront() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void CTorvaneDlg::keyPressEvent(QKeyEvent* event) {
+    // The window has no default button: Enter presses the focused push button, and anywhere
+    // else it hides the window.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    CResizeDialog::keyPressEvent(event);
+}
+
+}  // namespace torvane

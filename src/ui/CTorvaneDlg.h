@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QIcon>
+#include <functional>
+
+#include "app/SettingsStore.h"
+#include "widgets/CResizeDialog.h"
+#include "widgets/DialogUnits.h"
+
+class QComboBox;
+class QLabel;
+class QListView;
+class QPushButton;
+
+namespace torvane {
+
+class CButtonST;
+class CLabelST;
+class Core;
+
+// The activity window: the detection, summary and log lists of the core, the buttons of the
+// operator's actions and the log level of the window. Created once and kept for the whole run;
+// hiding it never destroys it.
+class CTorvaneDlg : public CResizeDialog {
+  public:
+    explicit CTorvaneDlg(Core& core, QWidget* parent = nullptr);
+
+    // What the configuration (1014), insert (1018) and exit (1004) buttons do. By default
+    // configuration does nothing, insertion asks the core for a manual detection and exit does
+    // nothing.
+    void SetConfigureHandler(std::function<void()> handler) { onConfigure_ = std::move(handler); }
+    void SetInsertHandler(std::function<void()> handler) { onInsert_ = std::move(handler); }
+    void SetExitHandler(std::function<void()> handler) { onExit_ = std::move(handler); }
+
+    // The status controls of the window, reached through the program's status display.
+    // Shows "+%dh" with daysToAdd × 24 when daysToAdd > 0; hides the display otherwise.
+    void ShowDayOffset(int daysToAdd);
+    void SetInsertButtonEnabled(bool enabled);
+
+    // Stores the window rectangle as "Torvane"/"Position" and remembers it.
+    void SaveWindowPosition();
+    IniRect RememberedPosition() const { return rememberedPosition_; }
+    // Hide, Enter, Escape and the close box: the position is stored, then the window hidden.
+    void HideWindow();
+    // Brings the window in front of all others without moving or resizing it.
+    void PopFront();
+
+  protected:
+    void accept() override { HideWindow(); }
+    void reject() override { HideWindow(); }
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void CreateControls();
+    void RegisterResizeRules();
+    void ConnectCommands();
+    void Initialise();
+
+    void RestorePosition();
+    void SelectWindowLevelItem(int windowLevel);
+    void ShowFlowState(bool open);
+    void OnFlowClicked(bool checked);
+    void OnWindowLevelChosen(int index);
+    void RefreshButtons();
+
+    QLabel* AddLabel(const char* name, const QRect& dialogUnits, const QString& text,
+                     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+    QLabel* AddIcon(const char* name, const QRect& dialogUnits, int iconId);
+    QPushButton* AddButton(const char* name, const QRect& dialogUnits, const QString& text);
+    QListView* AddList(const char* name, const QRect& dialogUnits);
+    void Place(QWidget* control, const QRect& dialogUnits);
+
+    Core& core_;
+    DialogBaseUnits base_;
+    IniRect rememberedPosition_;
+    QIcon windowIcon_;
+    std::function<void()> onConfigure_;
+    std::function<void()> onInsert_;
+    std::function<void()> onExit_;
+
+    QLabel* dayOffsetIcon_ = nullptr;         // 1224
+    CLabelST* dayOffsetLabel_ = nullptr;      // 1223
+    CButtonST* flowButton_ = nullptr;         // 1009
+    QPushButton* configureButton_ = nullptr;  // 1014
+    QPushButton* insertButton_ = nullptr;     // 1018
+    QListView* detectionList_ = nullptr;      // 1003
+    QListView* logList_ = nullptr;            // 1007
+    QListView* summaryList_ = nullptr;        // 1013
+    QComboBox* levelBox_ = nullptr;           // 1020
+    QPushButton* exitButton_ = nullptr;       // 1004
+    QPushButton* hideButton_ = nullptr;       // 3
+};
+
+}  // namespace torvane
