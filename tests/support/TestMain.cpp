@@ -10,7 +10,11 @@ using TestApplication = QApplication;
 using TestApplication = QCoreApplication;
 #endif
 
+#include <cstdlib>
+
 int main(int argc, char** argv) {
+    // Windows are drawn off screen, so the tests run (and are listed) without a display.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleMock(&argc, argv);
     TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
