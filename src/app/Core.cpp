@@ -115,6 +115,14 @@ bool Core::LoadChipTableAndLog(std::string* message) {
 
 int Core::StartListener(int port) { return listener_.StartDetectionListener(port); }
 
+bool Core::DisconnectAllAfterQuestion() {
+    const bool yes = ports_.dialogs.AskYesNo(
+        Tr("Do you really want to disconnect MyLaps and Fendrix/Lumbrec/Ostrak Pro?",
+           "Voulez vous vraiment déconnecter MyLaps et Fendrix/Lumbrec/Ostrak Pro ?"));
+    if (yes) DisconnectAll();
+    return yes;
+}
+
 void Core::SetFlowOpen(bool open) {
     state_.flowOpen = open;
     supervisor_.UpdateLinkStatus(false);

@@ -67,6 +67,8 @@ public:
     bool ChooseWindowLevel(const std::string& itemText);
     void InsertManualDetection() { processor_.InsertManualDetection(); }
     void DisconnectAll() { supervisor_.DisconnectAll(); }
+    // The operator's disconnect command: asks first, disconnects on Yes.
+    bool DisconnectAllAfterQuestion();
     bool IsAnyLinkActive() const { return supervisor_.IsAnyLinkActive(); }
     void RefreshButtons() { supervisor_.RefreshButtons(); }
     void UpdateLinkStatus(bool announce) { supervisor_.UpdateLinkStatus(announce); }

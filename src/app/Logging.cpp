@@ -37,6 +37,11 @@ void AppendToLogFile(const std::string& bytes) {
 
 const char* const kVersionText = "Version 1.70b - 24 jun 2o26";
 
+std::string StartLineText() {
+    // The version text starts with the word "Version", which the start line names only once.
+    return Tr("Starting Torvane - ", "Démarrage Torvane - ") + std::string(kVersionText);
+}
+
 void Log(int level, const std::string& text) {
     PostToTarget(WM_LOG_LINE, level, std::make_unique<TextPayload>(text));
 }

@@ -31,6 +31,8 @@ void WriteStopLine();
 std::string EscapeLineEnds(const std::string& text);
 
 extern const char* const kVersionText;
+// "Démarrage Torvane - Version 1.70b - 24 jun 2o26": the first line of every run.
+std::string StartLineText();
 
 // Shows and files the posted log lines, on the user-interface thread.
 class LogService {

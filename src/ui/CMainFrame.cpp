@@ -128,10 +128,7 @@ void CMainFrame::OnCommand(int command) {
 
 void CMainFrame::Disconnect() {
     if (!activity_.exists || !activity_.exists()) return;
-    const bool yes = core_.Dialogs().AskYesNo(
-        Tr("Do you really want to disconnect MyLaps and Fendrix/Lumbrec/Ostrak Pro?",
-           "Voulez vous vraiment déconnecter MyLaps et Fendrix/Lumbrec/Ostrak Pro ?"));
-    if (yes) core_.DisconnectAll();
+    core_.DisconnectAllAfterQuestion();
 }
 
 void CMainFrame::Exit() {

@@ -48,14 +48,6 @@ std::optional<int> LeadingLevel(const QString& itemText) {
     return level;
 }
 
-// The version text starts with the word "Version", which the start line names only once.
-std::string StartLine() {
-    std::string version = kVersionText;
-    const std::string word = "Version ";
-    if (version.rfind(word, 0) == 0) version.erase(0, word.size());
-    return Tr("Starting Torvane - Version ", "Démarrage Torvane - Version ") + version;
-}
-
 QRect ToQRect(const IniRect& rect) {
     return QRect(rect.left, rect.top, rect.Width(), rect.Height());
 }
@@ -254,7 +246,7 @@ void CTorvaneDlg::Initialise() {
     ShowFlowState(core_.State().flowOpen);
     findChild<QLabel*>(QStringLiteral("1023"))->setText(QString::fromUtf8(kVersionText));
     RefreshButtons();
-    Log(0, StartLine());
+    Log(0, StartLineText());
     ShowDayOffset(core_.State().daysToAdd);
     core_.StartRaceDayTimer();
 }
