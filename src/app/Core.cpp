@@ -41,10 +41,14 @@ Core::Core(Ports ports)
 
 Core::~Core() {
     SetMessageTarget(nullptr);
+    DiscardPendingLogLines();
     timers_->SetHandler(nullptr);
 }
 
-void Core::AttachMessageTarget() { SetMessageTarget(&router_); }
+void Core::AttachMessageTarget() {
+    DiscardPendingLogLines();
+    SetMessageTarget(&router_);
+}
 
 void Core::Route(PostedMessageEvent& message) {
     switch (message.id) {
@@ -61,11 +65,7 @@ void Core::Route(PostedMessageEvent& message) {
             }
             break;
         case WM_HOST_LINK_STATE: supervisor_.OnHostNotice(message.wParam); break;
-        case WM_LOG_LINE:
-            if (auto* line = dynamic_cast<TextPayload*>(message.lParam.get())) {
-                logService_.Dispatch(static_cast<int>(message.wParam), line->text);
-            }
-            break;
+        case WM_LOG_LINE: logService_.DispatchPending(); break;
         default: break;
     }
 }

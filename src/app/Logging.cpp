@@ -6,6 +6,8 @@
 #include <locale>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/ActivityLists.h"
 #include "app/Clock.h"
@@ -26,12 +28,40 @@ std::tm LocalNow() {
     return tm;
 }
 
-void AppendToLogFile(const std::string& bytes) {
+// Lines logged on any thread, waiting for the user-interface thread. Only the first line of a
+// burst posts a message; the handler takes the whole burst at once.
+std::mutex pendingMutex;
+std::vector<std::pair<int, std::string>> pendingLines;
+
+// Inside a burst the file lines are gathered and written with one open, write and close.
+int fileBatchDepth = 0;
+std::string fileBatch;
+
+void WriteToLogFile(const std::string& bytes) {
     std::FILE* file = std::fopen(GetLogFilePath().c_str(), "a");
     if (!file) return;
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
 }
+
+void AppendToLogFile(const std::string& bytes) {
+    if (fileBatchDepth > 0) {
+        fileBatch += bytes;
+        return;
+    }
+    WriteToLogFile(bytes);
+}
+
+class FileBatch {
+public:
+    FileBatch() { ++fileBatchDepth; }
+    ~FileBatch() {
+        if (--fileBatchDepth == 0 && !fileBatch.empty()) {
+            WriteToLogFile(fileBatch);
+            fileBatch.clear();
+        }
+    }
+};
 
 }  // namespace
 
@@ -43,7 +73,15 @@ std::string StartLineText() {
 }
 
 void Log(int level, const std::string& text) {
-    PostToTarget(WM_LOG_LINE, level, std::make_unique<TextPayload>(text));
+    std::lock_guard lock(pendingMutex);
+    const bool firstOfBurst = pendingLines.empty();
+    pendingLines.emplace_back(level, text);
+    if (firstOfBurst && !PostToTarget(WM_LOG_LINE, level)) pendingLines.clear();
+}
+
+void DiscardPendingLogLines() {
+    std::lock_guard lock(pendingMutex);
+    pendingLines.clear();
 }
 
 void LogToFile(const std::string& text) {
@@ -114,6 +152,19 @@ std::string EscapeLineEnds(const std::string& text) {
             escaped += c;
     }
     return escaped;
+}
+
+std::vector<std::pair<int, std::string>> TakePendingLogLines() {
+    std::vector<std::pair<int, std::string>> lines;
+    std::lock_guard lock(pendingMutex);
+    lines.swap(pendingLines);
+    return lines;
+}
+
+void LogService::DispatchPending() {
+    const auto lines = TakePendingLogLines();
+    FileBatch batch;
+    for (const auto& [level, text] : lines) Dispatch(level, text);
 }
 
 void LogService::Dispatch(int level, const std::string& text) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace torvane {
 
@@ -9,6 +11,11 @@ class TextListModel;
 // The one logging call for all code, from any thread: posts the line to the user-interface
 // thread, where the log service shows it (by window level) and writes it to the log file.
 void Log(int level, const std::string& text);
+// Forgets lines that no handler will take (the message target is changing).
+void DiscardPendingLogLines();
+// Takes the lines waiting for the user-interface thread (the log service, and tests that
+// watch the log without a whole program).
+std::vector<std::pair<int, std::string>> TakePendingLogLines();
 
 // Appends one stamped line to the log file at once ("stamp: text"); a text that begins with a
 // line feed writes an empty line instead. A file that cannot be opened loses the line.
@@ -41,6 +48,8 @@ public:
 
     explicit LogService(TextListModel& logList) : logList_(logList) {}
 
+    // Takes every line logged since the last call, in order (the WM_LOG_LINE handler).
+    void DispatchPending();
     void Dispatch(int level, const std::string& text);
 
     int WindowLevel() const { return windowLevel_; }
