@@ -1,0 +1,311 @@
+#include "net/DetectionListener.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <list>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/PostedMessage.h"
+#include "app/Texts.h"
+#include "net/MessageFramer.h"
+#include "net/SocketIo.h"
+
+namespace torvane {
+namespace {
+
+constexpr std::size_t kReceiveBlockBytes = 64 * 1024;
+constexpr auto kPauseAfterAcceptFailure = std::chrono::milliseconds(50);
+
+std::atomic<ConnectionId> nextConnectionId{1};
+
+// One accepted source. Its thread owns the descriptor and closes it only after taking the
+// connection out of the list, so a reply sent under the list lock never reaches a descriptor
+// number the system has handed out again.
+struct SourceConnection {
+    SourceConnection(ConnectionId id_, int fd_) : id(id_), fd(fd_) {}
+    const ConnectionId id;
+    const int fd;
+    std::atomic<bool> shutDown{false};  // set under the list lock by close-all
+};
+
+struct ConnectionWorker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+};
+
+bool IsTransientAcceptError(int error) {
+    return error == EINTR || error == ECONNABORTED;
+}
+
+}  // namespace
+
+// Locking: listMutex guards the connection list and every send or shutdown on a listed
+// descriptor; workersMutex guards the thread list; postMutex orders every posting against the
+// start of destruction. None of them is taken while another is held.
+struct DetectionListener::Impl {
+    explicit Impl(std::function<void(const std::string&)> showError_)
+        : showError(std::move(showError_)) {}
+
+    int Start(int port);
+    void Stop();
+    void AcceptLoop();
+    void StartConnection(int fd);
+    void ServeConnection(const std::shared_ptr<SourceConnection>& connection);
+    bool PostCompleteMessages(MessageFramer& framer, ConnectionId id);
+    void RemoveConnection(const std::shared_ptr<SourceConnection>& connection);
+    void ReapFinishedWorkers();
+    int ShutDownAllConnections();
+    void SendReply(ConnectionId id, const std::string& wireText);
+    int OpenConnectionCount() const;
+    void Post(int id, std::intptr_t wParam, std::unique_ptr<PostedPayload> payload = nullptr);
+    void ShowError(const std::string& text) const {
+        if (showError) showError(text);
+    }
+
+    std::function<void(const std::string&)> showError;
+    int listenFd = -1;
+    std::atomic<int> port{0};
+    std::atomic<bool> listening{false};
+    std::atomic<bool> stopping{false};
+    std::thread acceptThread;
+
+    mutable std::mutex listMutex;
+    std::vector<std::shared_ptr<SourceConnection>> connections;
+
+    std::mutex workersMutex;
+    std::list<ConnectionWorker> workers;
+
+    std::mutex postMutex;
+};
+
+int DetectionListener::Impl::Start(int requestedPort) {
+    if (listening) return -1;
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        const int error = errno;
+        ShowError(Format("Error calling socket() for detection server.\nErr code is %d (0x%X)",
+                         error, static_cast<unsigned>(error)));
+        return -1;
+    }
+    // Lets a restarted program listen again while connections it closed linger in TIME_WAIT;
+    // binding still fails while another socket listens on the port.
+    const int reuse = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<std::uint16_t>(requestedPort));
+    const bool portInRange = requestedPort >= 0 && requestedPort <= 65535;
+    if (!portInRange ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ShowError("Error calling bind()");
+        CloseSocket(fd);
+        return -1;
+    }
+    if (::listen(fd, 0x7FFFFFFF) != 0) {
+        ShowError("Error calling listen()");
+        CloseSocket(fd);
+        return -1;
+    }
+
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    listenFd = fd;
+    try {
+        acceptThread = std::thread(&Impl::AcceptLoop, this);
+    } catch (const std::system_error&) {
+        CloseSocket(listenFd);
+        listenFd = -1;
+        return -1;
+    }
+    listening = true;
+    return 0;
+}
+
+// Stops accepting, shuts every connection down and waits for all threads; posts nothing more.
+void DetectionListener::Impl::Stop() {
+    {
+        std::lock_guard lock(postMutex);
+        stopping = true;
+    }
+    if (listenFd >= 0) ::shutdown(listenFd, SHUT_RDWR);
+    if (acceptThread.joinable()) acceptThread.join();
+    ShutDownAllConnections();
+    {
+        std::lock_guard lock(workersMutex);
+        for (ConnectionWorker& worker : workers) worker.thread.join();
+        workers.clear();
+    }
+    CloseSocket(listenFd);
+    listenFd = -1;
+    listening = false;
+}
+
+void DetectionListener::Impl::AcceptLoop() {
+    for (;;) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (stopping) {
+            CloseSocket(fd);
+            return;
+        }
+        if (fd >= 0) {
+            StartConnection(fd);
+        } else if (!IsTransientAcceptError(errno)) {
+            // Out of descriptors or memory: give the system a moment instead of spinning.
+            std::this_thread::sleep_for(kPauseAfterAcceptFailure);
+        }
+    }
+}
+
+// The connection joins the list before its thread starts, so a close-all or a stop that
+// follows the accept always reaches it.
+void DetectionListener::Impl::StartConnection(int fd) {
+    auto connection = std::make_shared<SourceConnection>(nextConnectionId++, fd);
+    {
+        std::lock_guard lock(listMutex);
+        connections.push_back(connection);
+    }
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread;
+    try {
+        thread = std::thread([this, connection, finished] {
+            ServeConnection(connection);
+            *finished = true;
+        });
+    } catch (const std::system_error&) {
+        RemoveConnection(connection);
+        CloseSocket(fd);
+        return;
+    }
+    std::lock_guard lock(workersMutex);
+    ReapFinishedWorkers();
+    workers.push_back({std::move(thread), std::move(finished)});
+}
+
+void DetectionListener::Impl::ReapFinishedWorkers() {
+    for (auto it = workers.begin(); it != workers.end();) {
+        if (*it->finished) {
+            it->thread.join();
+            it = workers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DetectionListener::Impl::ServeConnection(const std::shared_ptr<SourceConnection>& connection) {
+    Post(WM_MYLAPS_CONNECTION, 1);
+    MessageFramer framer(kMaxMessageBytes);
+    std::vector<char> block(kReceiveBlockBytes);
+    for (;;) {
+        const ssize_t received = ReceiveSome(connection->fd, block.data(), block.size());
+        if (received <= 0 || connection->shutDown) break;
+        framer.Append(block.data(), static_cast<std::size_t>(received));
+        if (!PostCompleteMessages(framer, connection->id)) break;
+    }
+    RemoveConnection(connection);
+    CloseSocket(connection->fd);
+    Post(WM_MYLAPS_CONNECTION, 0);
+}
+
+// Posts every complete message; false when the stream must end (empty or over-long message).
+bool DetectionListener::Impl::PostCompleteMessages(MessageFramer& framer, ConnectionId id) {
+    std::string text;
+    for (;;) {
+        switch (framer.Next(text)) {
+            case MessageFramer::Outcome::Message:
+                Post(WM_MYLAPS_MESSAGE, 0, std::make_unique<MyLapsMessage>(id, std::move(text)));
+                text.clear();
+                break;
+            case MessageFramer::Outcome::NeedMore:
+                return true;
+            case MessageFramer::Outcome::EmptyMessage:
+            case MessageFramer::Outcome::TooLong:
+                return false;
+        }
+    }
+}
+
+void DetectionListener::Impl::RemoveConnection(
+    const std::shared_ptr<SourceConnection>& connection) {
+    std::lock_guard lock(listMutex);
+    std::erase(connections, connection);
+}
+
+int DetectionListener::Impl::ShutDownAllConnections() {
+    std::lock_guard lock(listMutex);
+    int count = 0;
+    for (const auto& connection : connections) {
+        if (connection->shutDown.exchange(true)) continue;
+        ::shutdown(connection->fd, SHUT_RDWR);
+        ++count;
+    }
+    return count;
+}
+
+void DetectionListener::Impl::SendReply(ConnectionId id, const std::string& wireText) {
+    std::lock_guard lock(listMutex);
+    for (const auto& connection : connections) {
+        if (connection->id != id) continue;
+        if (!connection->shutDown) SendAll(connection->fd, wireText.data(), wireText.size());
+        return;
+    }
+}
+
+int DetectionListener::Impl::OpenConnectionCount() const {
+    std::lock_guard lock(listMutex);
+    int count = 0;
+    for (const auto& connection : connections) count += connection->shutDown ? 0 : 1;
+    return count;
+}
+
+void DetectionListener::Impl::Post(int id, std::intptr_t wParam,
+                                   std::unique_ptr<PostedPayload> payload) {
+    std::lock_guard lock(postMutex);
+    if (!stopping) PostToTarget(id, wParam, std::move(payload));
+}
+
+DetectionListener::DetectionListener(std::function<void(const std::string&)> showError)
+    : impl_(std::make_shared<Impl>(std::move(showError))) {}
+
+DetectionListener::~DetectionListener() {
+    impl_->Stop();
+}
+
+int DetectionListener::StartDetectionListener(int port) {
+    return impl_->Start(port);
+}
+
+bool DetectionListener::IsListening() const {
+    return impl_->listening;
+}
+
+int DetectionListener::ListeningPort() const {
+    return impl_->listening ? impl_->port.load() : 0;
+}
+
+void DetectionListener::SendMyLapsReply(const MyLapsMessage& message) {
+    if (!impl_->listening || message.reply.empty()) return;
+    impl_->SendReply(message.connection, message.reply + "$");
+}
+
+int DetectionListener::CloseAllSourceConnections() {
+    if (!impl_->listening) return 0;
+    return impl_->ShutDownAllConnections();
+}
+
+int DetectionListener::OpenConnectionCount() const {
+    return impl_->OpenConnectionCount();
+}
+
+}  // namespace torvane

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <sys/types.h>
+#include <cstddef>
+
+namespace torvane {
+
+// Sends every byte, completing short sends and retrying interrupted calls; never raises
+// SIGPIPE. False when the socket fails before all bytes are sent.
+bool SendAll(int fd, const char* data, std::size_t size);
+
+// One blocking receive, retried when interrupted: > 0 bytes read, 0 peer closed, < 0 error.
+ssize_t ReceiveSome(int fd, char* buffer, std::size_t capacity);
+
+// Closes a descriptor; an interrupted close is not retried (Linux has released it anyway).
+void CloseSocket(int fd);
+
+}  // namespace torvane
