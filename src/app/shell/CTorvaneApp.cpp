@@ -1,0 +1,81 @@
+#include "app/shell/CTorvaneApp.h"
+
+#include <csignal>
+
+#include "app/Logging.h"
+#include "app/SettingsStore.h"
+#include "app/Texts.h"
+#include "host/LinkStatusTable.h"
+#include "ui/CDlgConfig.h"
+#include "ui/ManualDetectionDialogInput.h"
+
+namespace torvane {
+
+CTorvaneApp::~CTorvaneApp() {
+    // The windows go before the core whose lists they show.
+    status_.Attach(nullptr, nullptr);
+    activity_.reset();
+    mainFrame_.reset();
+}
+
+bool CTorvaneApp::InitInstance() {
+    // A peer that goes away mid-send must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!instance_.Acquire()) return false;
+
+    core_ = std::make_unique<Core>(Core::Ports{dialogs_, status_, manualInput_});
+    core_->LoadGeneralSettings();
+
+    mainFrame_ = std::make_unique<CMainFrame>(
+        *core_, CMainFrame::ActivityWindowHooks{
+                    [this] { return activity_ != nullptr; },
+                    [this] { activity_->PopFront(); },
+                    [this] {
+                        if (activity_) activity_->SaveWindowPosition();
+                    }});
+    mainFrame_->hide();
+    mainFrame_->onClosedForGood = [] { QApplication::quit(); };
+    status_.Attach(mainFrame_.get(), nullptr);
+
+    MakeDirectories(GetLogFolder());
+    FixLogFilePath();
+    WriteStartBanner();
+
+    core_->AttachMessageTarget();
+    activity_ = std::make_unique<CTorvaneDlg>(*core_);
+    status_.Attach(mainFrame_.get(), activity_.get());
+    manualInput_.SetTarget(std::make_unique<ManualDetectionDialogInput>(*core_, activity_.get()));
+    activity_->SetConfigureHandler([this] { Configure(*core_, activity_.get()); });
+    activity_->SetExitHandler([this] { mainFrame_->OnCommand(CMainFrame::kExit); });
+    core_->RefreshButtons();
+    if (core_->State().openWindowAtStartup) activity_->show();
+
+    const auto row = FindLinkStatusRow(core_->State().flowOpen, 0, 0);
+    mainFrame_->SetTrayStatus(row->iconId, row->tip);
+
+    const int port = ReadIniInt("MyLaps", "Port", 3097);
+    WriteIniInt("MyLaps", "Port", port);
+    core_->LoadChipTableAndLog();
+    if (!core_->State().openWindowAtStartup) ShowStartBalloon();
+    core_->StartListener(port);
+
+    signals_ = std::make_unique<SignalBridge>([this] { mainFrame_->ExitWithoutQuestion(); },
+                                              [this] { activity_->PopFront(); });
+    startupComplete_ = true;
+    return true;
+}
+
+void CTorvaneApp::ShowStartBalloon() {
+    std::string text = Tr("Application started...", "Application démarrée...");
+    if (!core_->State().flowOpen) {
+        text += Tr("\nBut detection flow is closed!", "\nMais le flux des détections est fermé !");
+    }
+    mainFrame_->ShowTrayBalloon(core_->State().flowOpen ? 132 : 141, text);
+}
+
+int CTorvaneApp::ExitInstance() {
+    if (startupComplete_) WriteStopLine();
+    return 0;
+}
+
+}  // namespace torvane
