@@ -1,5 +1,6 @@
 #include "app/Core.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 
 #include "app/PostedMessage.h"
@@ -48,6 +49,13 @@ Core::~Core() {
 void Core::AttachMessageTarget() {
     DiscardPendingLogLines();
     SetMessageTarget(&router_);
+}
+
+void Core::DeliverPendingWork() {
+    QCoreApplication::sendPostedEvents(&router_);
+    lists_.detections.Flush();
+    lists_.summary.Flush();
+    lists_.log.Flush();
 }
 
 void Core::Route(PostedMessageEvent& message) {

@@ -51,6 +51,8 @@ public:
 
     // From now on posted messages reach the core ("the activity window exists").
     void AttachMessageTarget();
+    // Handles what is still posted and shows every row waiting in the lists (before exit).
+    void DeliverPendingWork();
 
     // Start-up load of the general settings and the running state they give.
     void LoadGeneralSettings();

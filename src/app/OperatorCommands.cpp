@@ -108,6 +108,12 @@ void OperatorCommands::Execute(const std::string& line) {
     } else if (command == "close") {
         SetFlow(false);
     } else if (command == "insert") {
+        // As the window's button: a detection is inserted while a link is active.
+        if (!core_.IsAnyLinkActive()) {
+            print_(Tr("No active link: no detection can be inserted.",
+                      "Aucune liaison active : insertion impossible."));
+            return;
+        }
         Insert(words);
     } else if (command == "reload") {
         ReloadChipTable(core_);

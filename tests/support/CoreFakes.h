@@ -70,9 +70,11 @@ public:
         const std::vector<std::string>& detectors) override {
         offered = detectors;
         ++asked;
+        if (delegate) return delegate->AskManualDetection(detectors);
         return next;
     }
     std::optional<ManualDetection> next;
+    ManualDetectionInput* delegate = nullptr;  // answers instead of `next` when set
     std::vector<std::string> offered;
     int asked = 0;
 };

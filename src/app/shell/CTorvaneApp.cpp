@@ -74,7 +74,9 @@ void CTorvaneApp::ShowStartBalloon() {
 }
 
 int CTorvaneApp::ExitInstance() {
-    if (startupComplete_) WriteStopLine();
+    if (!startupComplete_) return 0;
+    core_->DeliverPendingWork();
+    WriteStopLine();
     return 0;
 }
 

@@ -100,7 +100,9 @@ bool HeadlessApp::InitInstance() {
 }
 
 int HeadlessApp::ExitInstance() {
-    if (startupComplete_) WriteStopLine();
+    if (!startupComplete_) return 0;
+    core_->DeliverPendingWork();
+    WriteStopLine();
     return 0;
 }
 
