@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <csignal>
 #include <cstdlib>
@@ -47,6 +48,8 @@ std::string ToolPath(const std::string& name) {
 TorvaneProcess::TorvaneProcess() {
     QDir(root_.path()).mkpath("data/Holtmar/Torvane");
     QDir(root_.path()).mkpath("runtime");
+    QFile::setPermissions(root_.path() + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     process_.setProcessEnvironment(Environment());
 }
 

@@ -1,6 +1,8 @@
 #include "support/CoreHarness.h"
 
 #include <QElapsedTimer>
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "app/Logging.h"
@@ -12,6 +14,7 @@ IsolatedFolders::IsolatedFolders() {
     const std::string root = root_.Path();
     MakeDirectories(root + "/data");
     MakeDirectories(root + "/runtime");
+    ::chmod((root + "/runtime").c_str(), 0700);
     MakeDirectories(root + "/program");
     ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);

@@ -21,7 +21,21 @@ CTorvaneApp::~CTorvaneApp() {
 bool CTorvaneApp::InitInstance() {
     // A peer that goes away mid-send must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    if (!instance_.Acquire()) return false;
+    if (!instance_.Acquire()) {
+        // Without a notification area the running copy's window can only be reached this way.
+        if (!CTrayIcon::IsTrayAvailable()) {
+            if (const int pid = SingleInstance::RunningInstancePid(); pid > 0) ::kill(pid, SIGUSR1);
+        }
+        return false;
+    }
+    // Signals are caught from the start, so that none of them ends the program unasked.
+    signals_ = std::make_unique<SignalBridge>(
+        [this] {
+            if (mainFrame_) mainFrame_->ExitWithoutQuestion();
+        },
+        [this] {
+            if (activity_) activity_->PopFront();
+        });
 
     core_ = std::make_unique<Core>(Core::Ports{dialogs_, status_, manualInput_});
     core_->LoadGeneralSettings();
@@ -59,8 +73,6 @@ bool CTorvaneApp::InitInstance() {
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
 
-    signals_ = std::make_unique<SignalBridge>([this] { mainFrame_->ExitWithoutQuestion(); },
-                                              [this] { activity_->PopFront(); });
     startupComplete_ = true;
     return true;
 }

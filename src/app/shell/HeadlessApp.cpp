@@ -62,6 +62,7 @@ void HeadlessApp::ConnectListPrinters() {
 bool HeadlessApp::InitInstance() {
     std::signal(SIGPIPE, SIG_IGN);
     if (!instance_.Acquire()) return false;
+    signals_ = std::make_unique<SignalBridge>([] { QCoreApplication::quit(); }, [] {});
 
     core_ = std::make_unique<Core>(Core::Ports{dialogs_, status_, *manualInput_});
     manualInput_->AttachState(core_->State());
@@ -94,7 +95,6 @@ bool HeadlessApp::InitInstance() {
     consoleOwner_ = std::make_unique<ConsoleInput>(
         [this](const std::string& line) { commands_->Execute(line); }, kPrompt);
     console_ = consoleOwner_.get();
-    signals_ = std::make_unique<SignalBridge>([] { QCoreApplication::quit(); }, [] {});
     startupComplete_ = true;
     return true;
 }
