@@ -1,0 +1,273 @@
+#include "StoreSession.h"
+
+#include <poll.h>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+#include "PassingRecord.h"
+
+namespace mylapssim {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Torvane reads messages of at most 31,999 bytes.
+constexpr std::size_t kLongestMessage = 31999;
+constexpr milliseconds kLongestPollWait{100};
+
+std::int64_t WallClockNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::optional<long> ParseToken(const std::string& text) {
+    long token = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), token);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return token;
+}
+
+std::string LocalTimeText() {
+    const LocalInstant now = LocalNow();
+    return FormatTimeField(TimeFamily::Thousandths, now.time);
+}
+
+}  // namespace
+
+StoreSession::StoreSession(const Options& options, PassingPlan plan, std::ostream& out,
+                           std::ostream& err, std::ostream* timingLog)
+    : options_(options), plan_(std::move(plan)), out_(out), err_(err), timingLog_(timingLog) {
+    storeInterval_ = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options.perStore / options.rate));
+}
+
+int StoreSession::Run(const volatile std::sig_atomic_t& interrupts) {
+    const Clock::time_point started = Clock::now();
+    nextStoreDue_ = started;
+    nextPingDue_ = started + milliseconds(options_.pingEveryMs);
+    nextConnectAttempt_ = started;
+    lastNewSend_ = started;
+
+    while (interrupts < 2) {
+        const Clock::time_point now = Clock::now();
+        if (interrupts > 0 && !stopped_) {
+            stopped_ = true;
+            lastNewSend_ = now;
+        }
+        if (!EnsureConnected(now)) break;
+        if (link_.IsOpen()) {
+            SendDueStores(now);
+            ResendOverdue(now);
+            SendDuePing(now);
+        }
+        if (IsFinished(now)) break;
+        WaitForTraffic(now);
+    }
+
+    for (const auto& [token, item] : outstanding_)
+        if (item.kind == Kind::Store) WriteTimingLine(token, item.firstSentNs, -1);
+    ReportSummary(started);
+    const bool allSent = !plan_.HasMore() || stopped_;
+    return everConnected_ && allSent && outstanding_.empty() ? 0 : 1;
+}
+
+// False when the run cannot go on: the link is down and may not be opened again.
+bool StoreSession::EnsureConnected(Clock::time_point now) {
+    if (link_.IsOpen()) return true;
+    if (everConnected_ && !options_.reconnect) return false;
+    if (now < nextConnectAttempt_) return true;
+
+    nextConnectAttempt_ = now + milliseconds(options_.reconnectDelayMs);
+    const std::string problem =
+        link_.Connect(options_.host, options_.port, options_.connectTimeoutMs);
+    if (!problem.empty()) {
+        if (!connectFailed_ || options_.verbose)
+            err_ << "mylaps-sim: cannot connect to " << options_.host << ":" << options_.port
+                 << ": " << problem << std::endl;
+        connectFailed_ = true;
+        return options_.reconnect;
+    }
+    connectFailed_ = false;
+    splitter_.Reset();
+    if (options_.verbose)
+        out_ << "connected to " << options_.host << ":" << options_.port << std::endl;
+    Send(ComposeMessage(options_.source, "Pong"));
+    if (everConnected_) {
+        for (auto& [token, item] : outstanding_) {
+            Transmit(token, item);
+            ++resent_;
+        }
+    }
+    everConnected_ = true;
+    return true;
+}
+
+bool StoreSession::WindowAllows() const {
+    return options_.window == 0 || storesOutstanding_ < options_.window;
+}
+
+void StoreSession::SendDueStores(Clock::time_point now) {
+    while (!stopped_ && plan_.HasMore() && WindowAllows() &&
+           (options_.backlog || now >= nextStoreDue_)) {
+        SendStore(now);
+        if (options_.markerEvery > 0 && storesSent_ % options_.markerEvery == 0) SendMarker(now);
+        nextStoreDue_ += storeInterval_;
+        // After a stall (link down, window full) resume the pace instead of bursting.
+        if (now - nextStoreDue_ > std::chrono::seconds(1)) nextStoreDue_ = now;
+    }
+}
+
+void StoreSession::SendStore(Clock::time_point now) {
+    std::vector<std::string> fields;
+    for (int i = 0; i < options_.perStore && plan_.HasMore(); ++i) fields.push_back(plan_.Next());
+    const long token = nextToken_++;
+    passingsSent_ += static_cast<long>(fields.size());
+    fields.push_back(std::to_string(token));
+    std::string wire = ComposeMessage(options_.source, "Store", fields);
+    if (wire.size() - 1 > kLongestMessage && !warnedLongStore_) {
+        err_ << "mylaps-sim: warning: a Store of " << wire.size() - 1
+             << " bytes is longer than the 31999 bytes Torvane reads" << std::endl;
+        warnedLongStore_ = true;
+    }
+    Outstanding& item = outstanding_[token] = {Kind::Store, std::move(wire), WallClockNs(), now};
+    Transmit(token, item);
+    ++storesSent_;
+    ++storesOutstanding_;
+    lastNewSend_ = now;
+}
+
+void StoreSession::SendMarker(Clock::time_point now) {
+    const long token = nextToken_++;
+    std::string wire =
+        ComposeMessage(options_.source, "Marker", {LocalTimeText(), std::to_string(token)});
+    Outstanding& item = outstanding_[token] = {Kind::Marker, std::move(wire), WallClockNs(), now};
+    Transmit(token, item);
+    ++markersSent_;
+}
+
+void StoreSession::ResendOverdue(Clock::time_point now) {
+    const milliseconds timeout(options_.ackTimeoutMs);
+    while (!resendQueue_.empty() && resendQueue_.front().first <= now) {
+        const auto [due, token] = resendQueue_.front();
+        resendQueue_.pop_front();
+        const auto found = outstanding_.find(token);
+        if (found == outstanding_.end() || found->second.lastSent + timeout != due) continue;
+        if (options_.verbose) out_ << "resending token " << token << std::endl;
+        Transmit(token, found->second);
+        ++resent_;
+    }
+}
+
+void StoreSession::Transmit(long token, Outstanding& item) {
+    Send(item.wire);
+    // The moment of sending itself, not the start of the loop pass: the resend must not come
+    // early.
+    item.lastSent = Clock::now();
+    if (options_.ackTimeoutMs > 0)
+        resendQueue_.emplace_back(item.lastSent + milliseconds(options_.ackTimeoutMs), token);
+}
+
+void StoreSession::SendDuePing(Clock::time_point now) {
+    if (options_.pingEveryMs == 0 || now < nextPingDue_) return;
+    Send(ComposeMessage(options_.source, "Ping"));
+    nextPingDue_ = now + milliseconds(options_.pingEveryMs);
+}
+
+bool StoreSession::IsFinished(Clock::time_point now) const {
+    if (plan_.HasMore() && !stopped_) return false;
+    if (outstanding_.empty()) return true;
+    return now - lastNewSend_ >= milliseconds(options_.waitAcksMs);
+}
+
+void StoreSession::WaitForTraffic(Clock::time_point now) {
+    Clock::time_point wake = now + kLongestPollWait;
+    if (!link_.IsOpen())
+        wake = std::min(wake, nextConnectAttempt_);
+    else if (plan_.HasMore() && !stopped_ && WindowAllows())
+        wake = std::min(wake, nextStoreDue_);
+    if (!resendQueue_.empty()) wake = std::min(wake, resendQueue_.front().first);
+    const int waitMs = static_cast<int>(
+        std::max<long long>(0, std::chrono::ceil<milliseconds>(wake - now).count()));
+
+    pollfd watched{link_.Fd(), POLLIN, 0};
+    if (link_.HasUnsent()) watched.events |= POLLOUT;
+    const int ready = poll(&watched, link_.IsOpen() ? 1 : 0, waitMs);
+    if (ready <= 0) return;  // timed out, or interrupted by a signal
+
+    bool alive = true;
+    if (watched.revents & POLLOUT) alive = link_.Flush();
+    if (alive && (watched.revents & (POLLIN | POLLHUP | POLLERR))) {
+        std::string bytes;
+        alive = link_.Read(bytes);
+        splitter_.Feed(bytes.data(), bytes.size());
+        while (auto text = splitter_.Take()) HandleMessage(*text);
+    }
+    if (!alive) err_ << "mylaps-sim: link to Torvane lost" << std::endl;
+}
+
+void StoreSession::HandleMessage(const std::string& text) {
+    if (options_.verbose) out_ << "< " << text << "$" << std::endl;
+    const auto message = ParseMessage(text);
+    if (!message) return;
+    if (message->command == "AckStore") return HandleAck(*message, Kind::Store);
+    if (message->command == "AckMarker") return HandleAck(*message, Kind::Marker);
+    if (auto answer = AnswerFor(*message, options_.source)) Send(*answer);
+}
+
+void StoreSession::HandleAck(const ReceivedMessage& message, Kind kind) {
+    const auto tokenText = AckToken(message);
+    const auto token = tokenText ? ParseToken(*tokenText) : std::nullopt;
+    const auto found = token ? outstanding_.find(*token) : outstanding_.end();
+    if (found == outstanding_.end() || found->second.kind != kind) {
+        ++strayAcks_;
+        if (options_.printAcks)
+            out_ << "ack " << message.command << " " << tokenText.value_or("(none)")
+                 << ": nothing outstanding" << std::endl;
+        return;
+    }
+    const std::int64_t ackNs = WallClockNs();
+    if (kind == Kind::Store) {
+        ++storesAcked_;
+        --storesOutstanding_;
+        WriteTimingLine(*token, found->second.firstSentNs, ackNs);
+    } else {
+        ++markersAcked_;
+    }
+    if (options_.printAcks) {
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.3f", (ackNs - found->second.firstSentNs) / 1e6);
+        out_ << "ack " << message.command << " " << *token << " after " << delay << " ms"
+             << std::endl;
+    }
+    outstanding_.erase(found);
+}
+
+void StoreSession::Send(const std::string& wire) {
+    if (options_.verbose) out_ << "> " << wire << std::endl;
+    link_.Queue(wire);
+}
+
+void StoreSession::WriteTimingLine(long token, std::int64_t sentNs, std::int64_t ackNs) {
+    if (!timingLog_) return;
+    *timingLog_ << token << ' ' << sentNs << ' ' << ackNs << '\n';
+    timingLog_->flush();
+}
+
+void StoreSession::ReportSummary(Clock::time_point started) {
+    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", elapsed);
+    out_ << "summary: sent " << storesSent_ << " stores (" << passingsSent_
+         << " passings), acknowledged " << storesAcked_ << ", resent " << resent_
+         << ", unacknowledged " << storesOutstanding_;
+    if (markersSent_ > 0)
+        out_ << ", markers " << markersSent_ << " (acknowledged " << markersAcked_ << ")";
+    if (strayAcks_ > 0) out_ << ", stray acknowledgements " << strayAcks_;
+    out_ << ", elapsed " << seconds << " s" << std::endl;
+}
+
+}  // namespace mylapssim
