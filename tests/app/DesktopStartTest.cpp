@@ -12,7 +12,6 @@ const char* const kStartLine = "Démarrage Torvane - Version 1.70b - 24 jun 2o26
 class DesktopStartTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::getenv("TORVANE_BINARY")) GTEST_SKIP() << "TORVANE_BINARY not set";
         port = FreePort();
         torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(port) + "\n");
     }
@@ -46,7 +45,7 @@ TEST_F(DesktopStartTest, ASecondInstanceEndsSilently) {
 
     QProcess second;
     second.setProcessEnvironment(torvane.Environment());
-    second.start(std::getenv("TORVANE_BINARY"), {});
+    second.start(QString::fromStdString(BinaryPath()), {});
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(second.readAll().toStdString(), "");

@@ -42,7 +42,12 @@ int FreePort() {
 
 std::string ToolPath(const std::string& name) {
     const char* tools = std::getenv("TORVANE_TOOLS_DIR");
-    return tools ? std::string(tools) + "/" + name : name;
+    return std::string(tools ? tools : TORVANE_TOOLS_PATH) + "/" + name;
+}
+
+std::string BinaryPath() {
+    const char* binary = std::getenv("TORVANE_BINARY");
+    return binary ? binary : TORVANE_BINARY_PATH;
 }
 
 TorvaneProcess::TorvaneProcess() {
@@ -79,12 +84,10 @@ std::string TorvaneProcess::RuntimeFolder() const {
 void TorvaneProcess::WriteIni(const std::string& content) { WriteWholeFile(IniPath(), content); }
 
 bool TorvaneProcess::Start(const std::vector<std::string>& arguments) {
-    const char* binary = std::getenv("TORVANE_BINARY");
-    if (!binary) return false;
     QStringList list;
     for (const auto& argument : arguments) list << QString::fromStdString(argument);
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(binary, list);
+    process_.start(QString::fromStdString(BinaryPath()), list);
     return process_.waitForStarted(10000);
 }
 

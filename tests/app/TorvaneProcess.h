@@ -14,6 +14,8 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 // A TCP port that is free now (the system's pick, released at once).
 int FreePort();
 std::string ToolPath(const std::string& name);
+// The torvane program under test.
+std::string BinaryPath();
 
 class TorvaneProcess {
 public:
