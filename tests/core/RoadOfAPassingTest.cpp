@@ -64,6 +64,28 @@ TEST(RoadOfAPassingTest, FromTheSourceToTheHostAndBackIntoTheSummary) {
     EXPECT_EQ(lines[8], "AddDagClock(1\tLoop1\t8\t1\t12:01:03.40)");
     EXPECT_EQ(lines[9], "AddDagClock(1\tLoop1\tZZ00001\t1\t12:01:04.00)");
 
+    // Listed, and logged as sent, before the acknowledgement was logged as sent.
+    ASSERT_TRUE(WaitUntil([&] { return harness.DetectionLines().size() == 3; }));
+    EXPECT_EQ(harness.DetectionLines(),
+              (std::vector<std::string>{"12:01:02.34    KV00007   n°007",
+                                        "12:01:03.40    KV00008   n°008",
+                                        "12:01:04.00    ZZ00001   n° ???"}));
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto shown = harness.ShownLog();
+        return std::find(shown.begin(), shown.end(), ">>> MYLAPS: Bag@AckStore@5") != shown.end();
+    }));
+    {
+        const auto shown = harness.ShownLog();
+        const auto at = [&](const std::string& line) {
+            return std::find(shown.begin(), shown.end(), line) - shown.begin();
+        };
+        const auto first = at(">>> Ostrak: AddDagClock(1 Loop1 7 1 12:01:02.34)");
+        const auto last = at(">>> Ostrak: AddDagClock(1 Loop1 ZZ00001 1 12:01:04.00)");
+        const auto ack = at(">>> MYLAPS: Bag@AckStore@5");
+        EXPECT_LT(first, last);
+        EXPECT_LT(last, ack);
+    }
+
     ASSERT_TRUE(host.Send("NFO:5 Marathon de Lyon\n" + ResultAnswer(7, "Martin", "Anne", 3) +
                           ResultAnswer(8, "Durand", "Paul", -5)));
     auto& summary = harness.core().Lists().summary;
