@@ -20,34 +20,13 @@
 
 #include "app/Core.h"
 #include "app/OperatorPorts.h"
+#include "support/CoreFakes.h"
 #include "support/CoreHarness.h"
 
 namespace torvane::test {
 
 // Questions answered from a script ("yes" when none is left) and message boxes recorded.
-class RecordedDialogs : public OperatorDialogs {
-public:
-    bool AskYesNo(const std::string& text) override { return Answer(text); }
-    bool AskOkCancel(const std::string& text) override { return Answer(text); }
-    void ShowMessage(const std::string& text, MessageIcon icon) override {
-        messages.push_back(text);
-        icons.push_back(icon);
-    }
-
-    std::deque<bool> answers;
-    std::vector<std::string> questions;
-    std::vector<std::string> messages;
-    std::vector<MessageIcon> icons;
-
-private:
-    bool Answer(const std::string& text) {
-        questions.push_back(text);
-        if (answers.empty()) return true;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-};
+using RecordedDialogs = ScriptedDialogs;
 
 class QuietStatus : public StatusDisplay {
 public:
