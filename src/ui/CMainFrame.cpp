@@ -3,47 +3,49 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
-#include <QVBoxLayout>
 
 #include "app/Core.h"
 #include "app/DisplayText.h"
 #include "app/Logging.h"
 #include "app/SettingsStore.h"
 #include "app/Texts.h"
+#include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "widgets/CBalloonHelp.h"
 
 namespace torvane {
 namespace {
 
-QString Text(const char* english, const char* french) { return QString::fromUtf8(Tr(english, french)); }
+constexpr int kProgramIcon = 128;
+constexpr int kIconPixels = 32;
+constexpr int kDefaultFontPoints = 8;
+const QSize kAboutDialogUnits(235, 94);
+const QColor kTextViewBackground(220, 220, 255);
+
+QString Text(const char* english, const char* french) {
+    return QString::fromUtf8(Tr(english, french));
+}
+
+QAction* AddCommand(QMenu& menu, const QString& text, CMainFrame::Command command) {
+    QAction* action = menu.addAction(text);
+    action->setData(static_cast<int>(command));
+    return action;
+}
 
 }  // namespace
 
 CMainFrame::CMainFrame(Core& core, ActivityWindowHooks activity)
     : core_(core), activity_(std::move(activity)) {
-    setWindowTitle("Torvane");
-    setWindowIcon(ResourceIcon(128));
-    const IniRect position = ReadIniRect("Mainframe", "Position", IniRect{});
-    if (position.Width() != 0) {
-        setGeometry(position.left, position.top, position.Width(), position.Height());
-    }
-
-    textView_ = new QPlainTextEdit(this);
-    textView_->setReadOnly(true);
-    textView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font(QString::fromStdString(ReadIniString("Settings", "DisplayFontName", "Arial")));
-    font.setPointSize(std::max(1, ReadIniInt("Settings", "DisplayFontSize", 8)));
-    font.setWeight(QFont::Normal);
-    textView_->setFont(font);
-    textView_->setStyleSheet("background-color: rgb(220, 220, 255);");
-    setCentralWidget(textView_);
+    setWindowTitle(QStringLiteral("Torvane"));
+    setWindowIcon(ResourceIcon(kProgramIcon));
+    RestorePlacement();
+    CreateTextView();
 
     isCtrlHeld = [] {
         return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
@@ -52,93 +54,142 @@ CMainFrame::CMainFrame(Core& core, ActivityWindowHooks activity)
             [this](QSystemTrayIcon::ActivationReason reason) { OnTrayActivated(reason); });
 }
 
-CMainFrame::~CMainFrame() { tray_.Remove(); }
-
-void CMainFrame::SetTrayStatus(int iconId, const std::string& tip) {
-    tray_.SetStatus(iconId ? ResourceIcon(iconId) : QIcon(), QString::fromStdString(tip));
+CMainFrame::~CMainFrame() {
+    tray_.Remove();
+    if (balloon_) balloon_->close();
+    delete shownMenu_;
 }
 
-QPoint CMainFrame::BalloonAnchor() const {
-    const QRect iconPlace = tray_.Geometry();
-    if (iconPlace.isValid() && !iconPlace.isEmpty()) return iconPlace.center();
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return {};
-    const auto taskBar = TaskBarRect(screen->geometry(), screen->availableGeometry());
-    if (taskBar) return BalloonAnchorFromTaskBar(*taskBar);
-    // A desktop without a panel: the balloon goes to the bottom-right corner.
-    const QRect area = screen->availableGeometry();
-    return {area.right() - 150, area.bottom() - 10};
+void CMainFrame::RestorePlacement() {
+    const IniRect position = ReadIniRect("Mainframe", "Position", IniRect{});
+    if (position.Width() > 0 && position.Height() > 0) {
+        setGeometry(position.left, position.top, position.Width(), position.Height());
+    }
+    if (ReadIniBool("Mainframe", "BZoomed", false)) setWindowState(Qt::WindowMaximized);
+}
+
+void CMainFrame::CreateTextView() {
+    textView_ = new QPlainTextEdit(this);
+    textView_->setObjectName(QStringLiteral("textView"));
+    textView_->setReadOnly(true);
+    textView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont font(QString::fromStdString(ReadIniString("Settings", "DisplayFontName", "Arial")));
+    const int points = ReadIniInt("Settings", "DisplayFontSize", kDefaultFontPoints);
+    font.setPointSize(points > 0 ? points : kDefaultFontPoints);
+    font.setWeight(QFont::Normal);
+    textView_->setFont(font);
+    QPalette colours = textView_->palette();
+    colours.setColor(QPalette::Base, kTextViewBackground);
+    textView_->setPalette(colours);
+    setCentralWidget(textView_);
+}
+
+void CMainFrame::SetTrayStatus(int iconId, const std::string& tip) {
+    tray_.SetStatus(iconId ? ResourceIcon(iconId) : QIcon(),
+                    tip.empty() ? QString() : DisplayText(tip));
 }
 
 void CMainFrame::ShowTrayBalloon(int iconId, const std::string& text) {
-    const QIcon icon = iconId ? ResourceIcon(iconId) : ResourceIcon(128);
+    const QIcon icon = ResourceIcon(iconId ? iconId : kProgramIcon);
+    const QString title = QStringLiteral("Torvane");
     if (tray_.SupportsMessages()) {
-        tray_.ShowMessage("Torvane", DisplayText(text), icon, CBalloonHelp::kDefaultTimeoutMs);
+        tray_.ShowMessage(title, DisplayText(text), icon, CBalloonHelp::kDefaultTimeoutMs);
         return;
     }
-    if (!QGuiApplication::primaryScreen()) return;
-    CBalloonHelp::LaunchBalloon("Torvane", DisplayText(text), icon, BalloonAnchor());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const auto anchor =
+        FindBalloonAnchor(tray_.Geometry(), screen->geometry(), screen->availableGeometry());
+    if (!anchor) return;
+    if (balloon_) balloon_->close();
+    balloon_ = CBalloonHelp::LaunchBalloon(title, DisplayText(text), icon, *anchor);
+}
+
+bool CMainFrame::ActivityWindowExists() const {
+    return activity_.exists && activity_.exists();
 }
 
 std::unique_ptr<QMenu> CMainFrame::BuildTrayMenu() {
     auto menu = std::make_unique<QMenu>();
-    QAction* display = menu->addAction(Text("Display Activity Window", "Afficher la fenêtre d'activité"));
-    display->setData(kDisplayActivity);
-    QFont bold = display->font();
+    QAction* display = AddCommand(
+        *menu, Text("Display Activity Window", "Afficher la fenêtre d'activité"), kDisplayActivity);
+    QFont bold = menu->font();
     bold.setBold(true);
     display->setFont(bold);
     menu->setDefaultAction(display);
-    QAction* disconnect = menu->addAction(
-        Text("Disconnect from MyLaps and Ostrak Pro", "Déconnexion de MyLaps et Ostrak Pro"));
-    disconnect->setData(kDisconnect);
-    disconnect->setEnabled(activity_.exists && activity_.exists() && core_.IsAnyLinkActive());
+    QAction* disconnect = AddCommand(
+        *menu, Text("Disconnect from MyLaps and Ostrak Pro", "Déconnexion de MyLaps et Ostrak Pro"),
+        kDisconnect);
+    disconnect->setEnabled(ActivityWindowExists() && core_.IsAnyLinkActive());
     menu->addSeparator();
-    menu->addAction(Text("Exit", "Quitter"))->setData(kExit);
+    AddCommand(*menu, Text("Exit", "Quitter"), kExit);
     menu->addSeparator();
-    menu->addAction(Text("About Torvane...", "A Propos de Torvane..."))->setData(kAbout);
+    AddCommand(*menu, Text("About Torvane...", "A Propos de Torvane..."), kAbout);
     connect(menu.get(), &QMenu::triggered, this,
             [this](QAction* action) { OnCommand(action->data().toInt()); });
     return menu;
 }
 
+void CMainFrame::ShowTrayMenu() {
+    if (shownMenu_) shownMenu_->deleteLater();
+    QMenu* menu = BuildTrayMenu().release();
+    // The command runs after the menu has gone; the menu goes once back in the event loop.
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    shownMenu_ = menu;
+    menu->popup(QCursor::pos());
+}
+
 void CMainFrame::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
-        case QSystemTrayIcon::DoubleClick: OnCommand(kDisplayActivity); break;
         case QSystemTrayIcon::Trigger:
         case QSystemTrayIcon::Context:
-            shownMenu_ = BuildTrayMenu();
-            activateWindow();
-            shownMenu_->popup(QCursor::pos());
+            ShowTrayMenu();
             break;
-        default: break;
+        case QSystemTrayIcon::DoubleClick:
+            // The first click of the double-click has opened the menu: it gives way.
+            if (shownMenu_) shownMenu_->hide();
+            OnCommand(kDisplayActivity);
+            break;
+        default:
+            break;
     }
 }
 
 void CMainFrame::OnCommand(int command) {
     switch (command) {
         case kDisplayActivity:
-            if (activity_.exists && activity_.exists()) activity_.show();
+            DisplayActivityWindow();
             break;
-        case kDisconnect: Disconnect(); break;
-        case kExit: Exit(); break;
-        case kAbout: ShowAbout(); break;
-        default: break;
+        case kDisconnect:
+            Disconnect();
+            break;
+        case kExit:
+            Exit();
+            break;
+        case kAbout:
+            ShowAbout();
+            break;
+        default:
+            break;
     }
 }
 
+void CMainFrame::DisplayActivityWindow() {
+    if (ActivityWindowExists() && activity_.show) activity_.show();
+}
+
 void CMainFrame::Disconnect() {
-    if (!activity_.exists || !activity_.exists()) return;
+    if (!ActivityWindowExists()) return;
     core_.DisconnectAllAfterQuestion();
 }
 
 void CMainFrame::Exit() {
-    if (!isCtrlHeld()) {
-        const bool ok = core_.Dialogs().AskOkCancel(
-            Tr("Do you really want to quit Torvane", "Voulez vous vraiment quitter Torvane ?"));
-        if (!ok) return;
+    const bool ctrlHeld = isCtrlHeld && isCtrlHeld();
+    if (!ctrlHeld && !core_.Dialogs().AskOkCancel(Tr("Do you really want to quit Torvane",
+                                                     "Voulez vous vraiment quitter Torvane ?"))) {
+        return;
     }
-    exitFlag_ = true;
-    close();
+    ExitWithoutQuestion();
 }
 
 void CMainFrame::ExitWithoutQuestion() {
@@ -158,25 +209,30 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     if (onClosedForGood) onClosedForGood();
 }
 
+std::unique_ptr<QDialog> CMainFrame::CreateAboutBox() {
+    auto about = std::make_unique<QDialog>(this);
+    about->setObjectName(QStringLiteral("aboutBox"));
+    about->setWindowTitle(Text("About Torvane", "A propos de Torvane"));
+    const DialogUnitLayout layout(*about, kAboutDialogUnits);
+
+    auto* icon = layout.Add<QLabel>("aboutIcon", QRect(7, 7, 21, 20));
+    icon->setPixmap(ResourceIcon(kProgramIcon).pixmap(kIconPixels, kIconPixels));
+    icon->resize(kIconPixels, kIconPixels);
+    const QString texts[] = {QStringLiteral("Torvane  - %1").arg(QString::fromUtf8(kVersionText)),
+                             QStringLiteral("Proxy    MyLaps <-->  Ostrak Pro")};
+    layout.AddLabel("aboutVersion", QRect(7, 32, 221, 10), texts[0], Qt::AlignCenter)
+        ->setTextFormat(Qt::PlainText);
+    layout.AddLabel("aboutProxy", QRect(7, 46, 221, 10), texts[1], Qt::AlignCenter)
+        ->setTextFormat(Qt::PlainText);
+    auto* ok = layout.Add<QPushButton>("1", QRect(92, 70, 50, 14));
+    ok->setText(QStringLiteral("OK"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, about.get(), &QDialog::accept);
+    return about;
+}
+
 void CMainFrame::ShowAbout() {
-    QDialog about(this);
-    about.setWindowTitle(Text("About Torvane", "A propos de Torvane"));
-    auto* layout = new QVBoxLayout(&about);
-    auto* icon = new QLabel;
-    icon->setPixmap(ResourceIcon(128).pixmap(32, 32));
-    layout->addWidget(icon, 0, Qt::AlignLeft);
-    auto* version = new QLabel(QString("Torvane  - %1").arg(kVersionText));
-    version->setAlignment(Qt::AlignCenter);
-    version->setObjectName("aboutVersion");
-    layout->addWidget(version);
-    auto* label = new QLabel("Proxy    MyLaps <-->  Ostrak Pro");
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
-    layout->addWidget(buttons);
-    about.resize(470, 190);
-    about.exec();
+    CreateAboutBox()->exec();
 }
 
 }  // namespace torvane

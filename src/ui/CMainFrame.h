@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMenu>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
+#include "widgets/CBalloonHelp.h"
 #include "widgets/CTrayIcon.h"
 
-class QMenu;
+class QDialog;
 class QPlainTextEdit;
 
 namespace torvane {
@@ -14,7 +17,7 @@ namespace torvane {
 class Core;
 
 // The hidden main window: it owns the notification icon and its menu, carries out Display,
-// Disconnect, Exit and About, and decides what closing means.
+// Disconnect, Exit and About, decides what closing means and shows balloons by the icon.
 class CMainFrame : public QMainWindow {
 public:
     enum Command { kDisplayActivity = 32772, kExit = 32774, kDisconnect = 32788, kAbout = 57664 };
@@ -29,6 +32,7 @@ public:
     CMainFrame(Core& core, ActivityWindowHooks activity);
     ~CMainFrame() override;
 
+    // Icon id 0 keeps the current icon; an empty tip keeps the current tip.
     void SetTrayStatus(int iconId, const std::string& tip);
     void ShowTrayBalloon(int iconId, const std::string& text);
 
@@ -37,11 +41,20 @@ public:
     void ExitWithoutQuestion();
     bool ExitFlag() const { return exitFlag_; }
 
-    // The pop-up menu, built afresh for each showing (tests look at it).
+    // The pop-up menu with the state of this moment, as each showing builds it.
     std::unique_ptr<QMenu> BuildTrayMenu();
-    CTrayIcon& Tray() { return tray_; }
+    // The menu on the screen, if one is.
+    QMenu* ShownMenu() const { return shownMenu_; }
+    // The About box, ready for exec().
+    std::unique_ptr<QDialog> CreateAboutBox();
+    // The balloon of the last ShowTrayBalloon while it is open (desktops whose notification
+    // area shows no balloons of its own).
+    CBalloonHelp* ShownBalloon() const { return balloon_; }
 
-    // Overridable for tests: whether Ctrl is held down now.
+    CTrayIcon& Tray() { return tray_; }
+    QPlainTextEdit* TextView() const { return textView_; }
+
+    // Whether Ctrl is held down now (replaced by tests).
     std::function<bool()> isCtrlHeld;
     // Called when the frame is closed for good.
     std::function<void()> onClosedForGood;
@@ -50,18 +63,23 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void RestorePlacement();
+    void CreateTextView();
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void ShowTrayMenu();
+    void DisplayActivityWindow();
     void Disconnect();
     void Exit();
     void ShowAbout();
-    QPoint BalloonAnchor() const;
+    bool ActivityWindowExists() const;
 
     Core& core_;
     ActivityWindowHooks activity_;
     CTrayIcon tray_;
     QPlainTextEdit* textView_ = nullptr;
     bool exitFlag_ = false;
-    std::unique_ptr<QMenu> shownMenu_;
+    QPointer<QMenu> shownMenu_;
+    QPointer<CBalloonHelp> balloon_;
 };
 
 }  // namespace torvane

@@ -22,10 +22,12 @@ void CTrayIcon::Remove() {
     shown_ = false;
 }
 
-bool CTrayIcon::IsTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool CTrayIcon::IsTrayAvailable() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 bool CTrayIcon::SupportsMessages() const {
-    return IsTrayAvailable() && QSystemTrayIcon::supportsMessages() && shown_;
+    return shown_ && IsTrayAvailable() && QSystemTrayIcon::supportsMessages();
 }
 
 void CTrayIcon::ShowMessage(const QString& title, const QString& text, const QIcon& icon,
@@ -33,10 +35,12 @@ void CTrayIcon::ShowMessage(const QString& title, const QString& text, const QIc
     icon_.showMessage(title, text, icon, timeoutMs);
 }
 
-QRect CTrayIcon::Geometry() const { return icon_.geometry(); }
+QRect CTrayIcon::Geometry() const {
+    return icon_.geometry();
+}
 
 QPoint BalloonAnchorFromTaskBar(const QRect& taskBar) {
-    // Windows-style rectangle: right and bottom are one past the last pixel.
+    // The edges as the task bar query gives them: right and bottom one past the last pixel.
     const int l = taskBar.left(), t = taskBar.top();
     const int r = taskBar.left() + taskBar.width(), b = taskBar.top() + taskBar.height();
     if (l <= 5 && t <= 5) return {r - l - 10, b - t - 10};
@@ -58,6 +62,15 @@ std::optional<QRect> TaskBarRect(const QRect& screen, const QRect& available) {
     if (available.right() < screen.right())
         return QRect(available.right() + 1, screen.top(), screen.right() - available.right(),
                      screen.height());
+    return std::nullopt;
+}
+
+std::optional<QPoint> FindBalloonAnchor(const QRect& iconPlace, const QRect& screen,
+                                        const QRect& available) {
+    if (iconPlace.isValid()) return iconPlace.center();
+    if (const auto taskBar = TaskBarRect(screen, available)) {
+        return BalloonAnchorFromTaskBar(*taskBar);
+    }
     return std::nullopt;
 }
 

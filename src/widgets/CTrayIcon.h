@@ -8,23 +8,23 @@
 #include <QSystemTrayIcon>
 #include <optional>
 
-class QMenu;
-
 namespace torvane {
 
-// The icon in the notification area, with its tooltip and pop-up menu.
+// The icon in the notification area with its tooltip.
 class CTrayIcon : public QObject {
 public:
     static constexpr int kMaxTipLength = 127;
 
     explicit CTrayIcon(QObject* parent = nullptr);
 
-    // The first call adds the icon, later calls replace icon and tip; a null icon keeps the
-    // current one when one is shown; `remove` takes the icon away.
+    // The first call with an icon adds the icon to the notification area; later calls replace
+    // icon and tip. A null icon keeps the current one, a null tip keeps the current tip.
     void SetStatus(const QIcon& icon, const QString& tip);
+    // Takes the icon out of the notification area; nothing when none is shown.
     void Remove();
     bool IsShown() const { return shown_; }
     QString Tip() const { return tip_; }
+    QIcon CurrentIcon() const { return icon_.icon(); }
 
     // Whether the desktop has a notification area, and whether it shows balloons of its own.
     static bool IsTrayAvailable();
@@ -43,8 +43,12 @@ private:
 
 // Where a balloon next to the notification area points, from the task bar's rectangle.
 QPoint BalloonAnchorFromTaskBar(const QRect& taskBar);
-// The task bar of a desktop: the part of the screen that its available area leaves out
+// The task bar of a desktop: the strip of the screen that its available area leaves out
 // (nothing when the available area is the whole screen).
 std::optional<QRect> TaskBarRect(const QRect& screen, const QRect& available);
+// The balloon's anchor: the icon's centre when the desktop tells where the icon is, otherwise
+// the point that the task bar gives; nothing without either.
+std::optional<QPoint> FindBalloonAnchor(const QRect& iconPlace, const QRect& screen,
+                                        const QRect& available);
 
 }  // namespace torvane
