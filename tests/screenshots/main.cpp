@@ -1,0 +1,263 @@
+// Renders the program's windows into PNG files without a desktop, so that they can be looked
+// at: the activity window with sample content, the configuration dialog (also with a refused
+// port and its balloon), the manual detection dialog, the About box, the tray menu and a status
+// balloon.
+//
+// Usage: torvane-screenshots [output folder]   (default: ./screenshots)
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/Configuration.h"
+#include "app/Core.h"
+#include "app/Logging.h"
+#include "app/PostedMessage.h"
+#include "app/SettingsStore.h"
+#include "app/Texts.h"
+#include "host/SummaryItem.h"
+#include "intake/CalendarText.h"
+#include "support/CoreFakes.h"
+#include "tables/DagTable.h"
+#include "ui/CDlgConfig.h"
+#include "ui/CDlgInsertTimeNew.h"
+#include "ui/CMainFrame.h"
+#include "ui/CTorvaneDlg.h"
+#include "ui/Resources.h"
+#include "widgets/CBalloonHelp.h"
+#include "widgets/CTrayIcon.h"
+
+namespace torvane {
+namespace {
+
+constexpr int kCaptionHeight = 24;
+const QColor kCaptionColour(214, 219, 233);
+const QColor kBorderColour(120, 120, 140);
+
+// The program's settings, log and data in a folder of their own that goes at the end.
+class ScratchFolders {
+public:
+    ScratchFolders() {
+        const QString root = folder_.path();
+        QDir().mkpath(root + "/data");
+        QDir().mkpath(root + "/runtime");
+        QFile::setPermissions(root + "/runtime",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().mkpath(root + "/program");
+        ::setenv("XDG_DATA_HOME", (root + "/data").toLocal8Bit().constData(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").toLocal8Bit().constData(), 1);
+        SetProgramFolderForTesting((root + "/program").toStdString());
+        ResetSettingsPathsForTesting();
+        MakeDirectories(GetLogFolder());
+        FixLogFilePath();
+    }
+    ~ScratchFolders() { ResetSettingsPathsForTesting(); }
+
+private:
+    QTemporaryDir folder_;
+};
+
+// Takes every posted message and shows every waiting row.
+void Settle(Core& core) {
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+    core.DeliverPendingWork();
+    QCoreApplication::processEvents();
+}
+
+// A window as a desktop would frame it: a caption with its icon and title, and a border.
+QImage Framed(const QWidget& window, const QImage& content) {
+    QImage framed(content.width() + 2, content.height() + kCaptionHeight + 2,
+                  QImage::Format_ARGB32_Premultiplied);
+    framed.fill(kBorderColour);
+    QPainter painter(&framed);
+    painter.fillRect(1, 1, content.width(), kCaptionHeight, kCaptionColour);
+    const int iconSide = kCaptionHeight - 6;
+    window.windowIcon().paint(&painter, QRect(5, 4, iconSide, iconSide));
+    QFont captionFont = window.font();
+    captionFont.setBold(true);
+    painter.setFont(captionFont);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(iconSide + 10, 1, content.width() - iconSide - 10, kCaptionHeight),
+                     Qt::AlignVCenter | Qt::AlignLeft, window.windowTitle());
+    painter.drawImage(1, kCaptionHeight + 1, content);
+    return framed;
+}
+
+QImage Grab(QWidget& window) {
+    window.show();
+    QCoreApplication::processEvents();
+    return window.grab().toImage();
+}
+
+// The window with its caption, and a balloon over it at their places on the screen.
+QImage WithBalloon(QWidget& window, QWidget& balloon) {
+    const QImage framed = Framed(window, Grab(window));
+    const QPoint framedAt = window.mapToGlobal(QPoint(0, 0)) - QPoint(1, kCaptionHeight + 1);
+    const QRect framedPlace(framedAt, framed.size());
+    const QRect balloonPlace(balloon.pos(), balloon.size());
+    const QRect whole = framedPlace.united(balloonPlace);
+    QImage image(whole.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.drawImage(framedPlace.topLeft() - whole.topLeft(), framed);
+    painter.drawImage(balloonPlace.topLeft() - whole.topLeft(), balloon.grab().toImage());
+    return image;
+}
+
+bool Save(const QImage& image, const QString& folder, const char* name) {
+    const QString path = folder + "/" + name + ".png";
+    const bool saved = image.save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", path.toLocal8Bit().constData());
+    return saved;
+}
+
+// Detections, runner results and log lines as a race would bring them.
+void FillActivityLists(Core& core) {
+    DagTableEmpty();
+    {
+        CDagTableLocker lock;
+        DagTableAdd("KV00007", 7);
+        DagTableAdd("KV00008", 8);
+        DagTableAdd("KV00142", 142);
+    }
+    const std::string today = TodayDateText();
+    const struct {
+        const char* chip;
+        const char* time;
+    } passings[] = {{"KV00007", "12:01:02.345"},
+                    {"KV00008", "12:01:03.400"},
+                    {"ZZ00001", "12:01:04.000"},
+                    {"KV00142", "12:02:17.910"}};
+    for (const auto& passing : passings) {
+        Log(75, Format("<<< MYLAPS: Loop1   Store   %s   %s", passing.chip, passing.time));
+        core.Processor().ProcessPassing("Loop1", passing.chip, passing.time, today);
+    }
+
+    const char* hostLines[] = {
+        "NFO:5 Marathon de Lyon",
+        "RES:1\\L1\\L2\\1\\12.5\\t5\\t6\\1\\1\\1\\7\\Anne\\MARTIN\\F40\\Club Lyon\\t15\\t16\\"
+        "01:02:03\\t18\\3",
+        "RES:1\\L1\\L2\\2\\12.5\\t5\\t6\\4\\2\\3\\8\\Paul\\DURAND\\M40\\AC Villeurbanne\\t15\\t16"
+        "\\01:02:04\\t18\\3",
+        "RES:1\\L1\\L2\\1\\12.5\\t5\\t6\\0\\0\\0\\142\\Luc\\BERNARD\\M20\\Elite\\t15\\t16\\"
+        "--:--:--\\t18\\-5",
+    };
+    for (const char* line : hostLines) {
+        PostToTarget(WM_HOST_LINE, 0, std::make_unique<TextPayload>(line));
+    }
+    QCoreApplication::sendPostedEvents();
+    // A row with a negative error flag, as a host answer with its own code would leave it.
+    auto refused = std::make_unique<CSummaryItem>();
+    refused->name = "LEROY Claire                  ";
+    refused->bib = 213;
+    refused->time = "01:05:40";
+    refused->passage = "p2";
+    refused->status = "Détection refusée pour le coureur";
+    refused->errorFlag = -1;
+    core.Lists().summary.Append(std::move(refused));
+
+    Log(25, "+++ MyLaps connecté (127.0.0.1)");
+    Log(0, "+ Connexion Directe à Ostrak Pro effectuée avec succès");
+    Log(0, "### Attention : date de la détection différente de la date du jour");
+}
+
+int Run(const QString& outputFolder) {
+    QDir().mkpath(outputFolder);
+    test::ScriptedDialogs dialogs;
+    test::RecordingStatus status;
+    test::ScriptedManualInput manual;
+    test::FakeTimers timers;
+    Core core(Core::Ports{dialogs, status, manual, &timers});
+    core.LoadGeneralSettings();
+    core.SetFlowOpen(true);
+    core.AttachMessageTarget();
+    bool ok = true;
+
+    CTorvaneDlg activity(core);
+    core.State().myLapsLinkState = 2;
+    core.State().hostLinkState = 2;
+    core.RefreshButtons();
+    activity.SetInsertButtonEnabled(core.IsAnyLinkActive());
+    FillActivityLists(core);
+    Settle(core);
+    ok &= Save(Framed(activity, Grab(activity)), outputFolder, "activity-window");
+    activity.hide();
+
+    {
+        CDlgConfig config(core, LoadConfiguration(core));
+        ok &= Save(Framed(config, Grab(config)), outputFolder, "configuration");
+    }
+    {
+        CDlgConfig config(core, LoadConfiguration(core));
+        config.SetSoundPlayer([](int) {});
+        Grab(config);
+        config.findChild<QLineEdit*>(QStringLiteral("1000"))->setText(QStringLiteral("80"));
+        config.accept();
+        QCoreApplication::processEvents();
+        auto* balloon = config.findChild<QWidget*>(QStringLiteral("balloon"));
+        if (balloon) {
+            ok &= Save(WithBalloon(config, *balloon), outputFolder, "configuration-refused-port");
+        } else {
+            std::fputs("no balloon after a refused port\n", stderr);
+            ok = false;
+        }
+    }
+    {
+        CDlgInsertTimeNew manualDialog(core,
+                                       DetectionProcessor::DetectorList(kDefaultExtendedDetectors));
+        manualDialog.findChild<QComboBox*>(QStringLiteral("1131"))->setCurrentIndex(1);
+        ok &= Save(Framed(manualDialog, Grab(manualDialog)), outputFolder, "manual-detection");
+    }
+
+    CMainFrame frame(core, {[] { return true; }, [] {}, [] {}});
+    {
+        const auto about = frame.CreateAboutBox();
+        ok &= Save(Framed(*about, Grab(*about)), outputFolder, "about");
+    }
+    {
+        const auto menu = frame.BuildTrayMenu();
+        menu->popup(QPoint(20, 20));
+        QCoreApplication::processEvents();
+        ok &= Save(menu->grab().toImage(), outputFolder, "tray-menu");
+        menu->hide();
+    }
+    {
+        // A status balloon by the notification area of a panel at the bottom of the screen.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QPoint anchor = BalloonAnchorFromTaskBar(
+            QRect(screen.left(), screen.bottom() - 39, screen.width(), 40));
+        auto* balloon = CBalloonHelp::LaunchBalloon(
+            QStringLiteral("Torvane"), QStringLiteral("Connexion Ostrak - MyLaps effectuée"),
+            ResourceIcon(134), anchor, 0);
+        ok &= Save(balloon->grab().toImage(), outputFolder, "tray-balloon");
+        balloon->close();
+    }
+    DagTableEmpty();
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace torvane
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const torvane::ScratchFolders folders;
+    QApplication application(argc, argv);
+    const QString output =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    return torvane::Run(output);
+}
