@@ -249,6 +249,8 @@ void CTorvaneDlg::Initialise() {
     Log(0, StartLineText());
     ShowDayOffset(core_.State().daysToAdd);
     core_.StartRaceDayTimer();
+    // A list with the focus draws a frame around its first row, which looks like a selection.
+    hideButton_->setFocus();
 }
 
 void CTorvaneDlg::RestorePosition() {
