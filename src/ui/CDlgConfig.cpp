@@ -10,6 +10,7 @@
 
 #include "app/Core.h"
 #include "app/Texts.h"
+#include "ui/UiText.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "ui/SoundPlayer.h"
@@ -23,9 +24,6 @@ constexpr int kWarningSound = 140;
 constexpr int kDaysToAddItems = 4;
 const QSize kDesignedDialogUnits(300, 221);
 
-QString Text(const char* english, const char* french) {
-    return QString::fromUtf8(Tr(english, french));
-}
 
 // Inside the control, two thirds across and half way down, on the screen.
 QPoint BalloonAnchor(const QWidget* field) {

@@ -8,6 +8,7 @@
 
 #include "app/Core.h"
 #include "app/Texts.h"
+#include "ui/UiText.h"
 #include "intake/ManualDetectionForm.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
@@ -22,9 +23,6 @@ constexpr int kIconPixels = 32;
 const QSize kDesignedDialogUnits(186, 142);
 const QColor kDayOffsetColour(128, 0, 0);
 
-QString Text(const char* english, const char* french) {
-    return QString::fromUtf8(Tr(english, french));
-}
 
 }  // namespace
 

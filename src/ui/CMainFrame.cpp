@@ -15,6 +15,7 @@
 #include "app/Logging.h"
 #include "app/SettingsStore.h"
 #include "app/Texts.h"
+#include "ui/UiText.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "widgets/CBalloonHelp.h"
@@ -28,9 +29,6 @@ constexpr int kDefaultFontPoints = 8;
 const QSize kAboutDialogUnits(235, 94);
 const QColor kTextViewBackground(220, 220, 255);
 
-QString Text(const char* english, const char* french) {
-    return QString::fromUtf8(Tr(english, french));
-}
 
 QAction* AddCommand(QMenu& menu, const QString& text, CMainFrame::Command command) {
     QAction* action = menu.addAction(text);

@@ -14,6 +14,7 @@
 #include "app/Core.h"
 #include "app/Logging.h"
 #include "app/Texts.h"
+#include "ui/UiText.h"
 #include "ui/Resources.h"
 #include "ui/SummaryRowDelegate.h"
 #include "widgets/CButtonST.h"
@@ -37,9 +38,6 @@ constexpr double kSmallestHintPoints = 6;
 const QSize kDesignedDialogUnits(560, 286);
 const QColor kDayOffsetColour(128, 0, 0);
 
-QString Text(const char* english, const char* french) {
-    return QString::fromUtf8(Tr(english, french));
-}
 
 // The level of a level-box item: the number its text starts with.
 std::optional<int> LeadingLevel(const QString& itemText) {
