@@ -1,8 +1,10 @@
 # Torvane: the two commands of the README.
 #   make run    installs what is missing, builds and starts Torvane
 #   make test   installs what is missing, builds and runs every test
+#   make bench  builds an optimised Torvane and measures it against a minimal relay
 
 BUILD_DIR ?= build
+BENCH_BUILD_DIR ?= build-bench
 JOBS ?= 2
 
 .PHONY: run test build deps configure bench screenshots clean
@@ -21,6 +23,12 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+
+# Not a test: it measures and writes bench/RESULTS.md, and asserts nothing.
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BENCH_BUILD_DIR) -j$(JOBS) --target torvane mylaps-sim ostrak-sim baseline-relay
+	@python3 bench/bench.py --build $(BENCH_BUILD_DIR) --out bench/RESULTS.md $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR)
