@@ -7,6 +7,10 @@
 namespace torvane {
 
 void DetectionForwarder::Forward(const std::string& command) {
+    if (batchDepth_ > 0) {
+        batch_.push_back(command);
+        return;
+    }
     if (!held_.empty()) {
         // Older detections wait; this one goes after them.
         Hold(command);
@@ -14,6 +18,21 @@ void DetectionForwarder::Forward(const std::string& command) {
         return;
     }
     if (!link_.SendHostLine(command)) Hold(command);
+}
+
+// The batch goes out as its commands would have one by one: after what is held, and what the
+// link does not take is held in order.
+void DetectionForwarder::CloseBatch() {
+    if (--batchDepth_ > 0 || batch_.empty()) return;
+    std::vector<std::string> commands;
+    commands.swap(batch_);
+    if (!held_.empty()) {
+        for (const std::string& command : commands) Hold(command);
+        SendHeld();
+        return;
+    }
+    const std::size_t sent = link_.SendHostLines(commands);
+    for (std::size_t i = sent; i < commands.size(); ++i) Hold(commands[i]);
 }
 
 void DetectionForwarder::SendHeld() {

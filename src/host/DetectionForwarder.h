@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace torvane {
 
@@ -16,6 +17,22 @@ public:
 
     explicit DetectionForwarder(HostLink& link) : link_(link) {}
 
+    // While a batch is open, forwarded commands wait in order and go out together when it
+    // closes: the detections of one MyLaps message cost one write, and are all sent (or held)
+    // before that message is acknowledged. Batches may nest; the outermost one sends.
+    class Batch {
+    public:
+        explicit Batch(DetectionForwarder& forwarder) : forwarder_(forwarder) {
+            forwarder_.OpenBatch();
+        }
+        ~Batch() { forwarder_.CloseBatch(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        DetectionForwarder& forwarder_;
+    };
+
     void Forward(const std::string& command);
     // Sends what is held while the link is open; logs how many went out.
     void SendHeld();
@@ -23,10 +40,14 @@ public:
     const std::deque<std::string>& Held() const { return held_; }
 
 private:
+    void OpenBatch() { ++batchDepth_; }
+    void CloseBatch();
     void Hold(const std::string& command);
 
     HostLink& link_;
     std::deque<std::string> held_;
+    int batchDepth_ = 0;
+    std::vector<std::string> batch_;
 };
 
 }  // namespace torvane

@@ -28,6 +28,7 @@ public:
 
     void ProcessPassing(const std::string& source, const std::string& chip,
                         const std::string& timeField, const std::string& boxDate);
+    DetectionForwarder& Forwarder() { return forwarder_; }
     void InsertManualDetection();
     void ComputeRaceDayDates();
     void TrackRaceDay();

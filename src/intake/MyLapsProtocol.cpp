@@ -3,6 +3,7 @@
 #include "app/Logging.h"
 #include "app/SettingsStore.h"
 #include "app/Texts.h"
+#include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "intake/DetectionProcessor.h"
 #include "net/DetectionListener.h"
@@ -29,9 +30,8 @@ std::string Slice(const std::string& record, size_t start, size_t length) {
 
 }  // namespace
 
-MyLapsProtocol::MyLapsProtocol(RunningState& state, DetectionListener& listener,
-                               HostLink& hostLink, DetectionProcessor& processor,
-                               std::function<void()> linksChanged)
+MyLapsProtocol::MyLapsProtocol(RunningState& state, DetectionListener& listener, HostLink& hostLink,
+                               DetectionProcessor& processor, std::function<void()> linksChanged)
     : state_(state),
       listener_(listener),
       hostLink_(hostLink),
@@ -141,7 +141,10 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
                           message->text.c_str()));
             return;
         }
-        if (isStore) ProcessStorePassings(source, command, fields);
+        if (isStore) {
+            DetectionForwarder::Batch oneSending(processor_.Forwarder());
+            ProcessStorePassings(source, command, fields);
+        }
         Reply(*message, own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true);
     } else if (command == "AckPong" || command == "AckGetInfo") {
         Log(75, Format("<<< MYLAPS: Src:%s Cmd:%s", source.c_str(), command.c_str()));

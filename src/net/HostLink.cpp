@@ -134,6 +134,7 @@ struct HostLink::Impl {
     void Start(const std::string& host, int port, int retryDelaySeconds);
     void Stop();
     bool Send(const std::string& text);
+    std::size_t SendLines(const std::vector<std::string>& texts);
     bool WaitUntilStopped(int timeoutMs);
 
     void Run(const std::shared_ptr<LinkRun>& run);
@@ -196,6 +197,28 @@ bool HostLink::Impl::Send(const std::string& text) {
     }
     const std::string line = text + "\r\n";
     return SendAll(fd, line.data(), line.size());
+}
+
+std::size_t HostLink::Impl::SendLines(const std::vector<std::string>& texts) {
+    std::string bytes;
+    for (const std::string& text : texts) bytes.append(text).append("\r\n");
+    std::lock_guard sending(sendLock);
+    int fd = -1;
+    {
+        std::lock_guard lock(stateLock);
+        if (!current || current->stopped || current->fd < 0) return 0;
+        fd = current->fd;
+    }
+    std::size_t sentBytes = 0;
+    if (SendAll(fd, bytes.data(), bytes.size(), &sentBytes)) return texts.size();
+    std::size_t whole = 0;
+    for (const std::string& text : texts) {
+        const std::size_t lineBytes = text.size() + 2;
+        if (sentBytes < lineBytes) break;
+        sentBytes -= lineBytes;
+        ++whole;
+    }
+    return whole;
 }
 
 bool HostLink::Impl::WaitUntilStopped(int timeoutMs) {
@@ -327,6 +350,10 @@ void HostLink::StopHostLink() {
 
 bool HostLink::SendHostLine(const std::string& text) {
     return impl_->Send(text);
+}
+
+std::size_t HostLink::SendHostLines(const std::vector<std::string>& texts) {
+    return impl_->SendLines(texts);
 }
 
 bool HostLink::IsHostLinkConnected() const {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace torvane {
 
@@ -24,6 +25,10 @@ public:
     void StopHostLink();
     // Sends text + CR LF whole on the open link; false when no link is open or the send fails.
     bool SendHostLine(const std::string& text);
+    // Sends each text + CR LF, in order, in as few writes as the socket allows (one when it takes
+    // them all). Returns how many lines went out whole, counted from the first; 0 when no link
+    // is open.
+    std::size_t SendHostLines(const std::vector<std::string>& texts);
     bool IsHostLinkConnected() const;
     bool IsRunning() const;
 

@@ -6,17 +6,18 @@
 
 namespace torvane {
 
-bool SendAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent < 0) {
+bool SendAll(int fd, const char* data, std::size_t size, std::size_t* sent) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t now = ::send(fd, data + total, size - total, MSG_NOSIGNAL);
+        if (now < 0) {
             if (errno == EINTR) continue;
-            return false;
+            break;
         }
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
+        total += static_cast<std::size_t>(now);
     }
-    return true;
+    if (sent) *sent = total;
+    return total == size;
 }
 
 ssize_t ReceiveSome(int fd, char* buffer, std::size_t capacity) {

@@ -6,8 +6,9 @@
 namespace torvane {
 
 // Sends every byte, completing short sends and retrying interrupted calls; never raises
-// SIGPIPE. False when the socket fails before all bytes are sent.
-bool SendAll(int fd, const char* data, std::size_t size);
+// SIGPIPE. False when the socket fails before all bytes are sent; `sent`, when given, tells how
+// many went out.
+bool SendAll(int fd, const char* data, std::size_t size, std::size_t* sent = nullptr);
 
 // One blocking receive, retried when interrupted: > 0 bytes read, 0 peer closed, < 0 error.
 ssize_t ReceiveSome(int fd, char* buffer, std::size_t capacity);
