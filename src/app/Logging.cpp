@@ -52,6 +52,43 @@ void AppendToLogFile(const std::string& bytes) {
     WriteToLogFile(bytes);
 }
 
+bool HasLineEnds(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// Thousands of lines a second share a handful of seconds: each stamp text is made once per
+// second of the clock, not once per line.
+template <typename Make>
+const std::string& TextOfThisSecond(std::int64_t& madeFor, std::string& text, Make make) {
+    const std::int64_t now = clock::Now().seconds;
+    if (text.empty() || madeFor != now) {
+        madeFor = now;
+        text = make(now);
+    }
+    return text;
+}
+
+const std::string& CachedLogStamp() {
+    thread_local std::int64_t madeFor = 0;
+    thread_local std::string text;
+    return TextOfThisSecond(madeFor, text, [](std::int64_t seconds) {
+        std::tm tm{};
+        clock::LocalTime(seconds, tm);
+        return Format("%02d%02d%04d-%02d%02d%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
+                      tm.tm_hour, tm.tm_min, tm.tm_sec);
+    });
+}
+
+const std::string& CachedClockText() {
+    thread_local std::int64_t madeFor = 0;
+    thread_local std::string text;
+    return TextOfThisSecond(madeFor, text, [](std::int64_t seconds) {
+        std::tm tm{};
+        clock::LocalTime(seconds, tm);
+        return Format("%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    });
+}
+
 class FileBatch {
 public:
     FileBatch() { ++fileBatchDepth; }
@@ -72,10 +109,10 @@ std::string StartLineText() {
     return Tr("Starting Torvane - ", "Démarrage Torvane - ") + std::string(kVersionText);
 }
 
-void Log(int level, const std::string& text) {
+void Log(int level, std::string text) {
     std::lock_guard lock(pendingMutex);
     const bool firstOfBurst = pendingLines.empty();
-    pendingLines.emplace_back(level, text);
+    pendingLines.emplace_back(level, std::move(text));
     if (firstOfBurst && !PostToTarget(WM_LOG_LINE, level)) pendingLines.clear();
 }
 
@@ -89,10 +126,17 @@ void LogToFile(const std::string& text) {
         AppendToLogFile("\n");
         return;
     }
-    AppendToLogFile(LogStampText() + ": " + text + "\n");
+    const std::string& stamp = CachedLogStamp();
+    if (fileBatchDepth > 0) {
+        fileBatch.append(stamp).append(": ").append(text).push_back('\n');
+        return;
+    }
+    AppendToLogFile(stamp + ": " + text + "\n");
 }
 
-std::string GetLogFolder() { return GetDataFolder() + "/LogFiles"; }
+std::string GetLogFolder() {
+    return GetDataFolder() + "/LogFiles";
+}
 
 std::string GetLogFilePath() {
     {
@@ -108,17 +152,16 @@ void FixLogFilePath() {
     logFilePath = path;
 }
 
-std::string GetDayLogFolder() { return GetLogFolder() + "/Logs-" + TodayDateText(); }
+std::string GetDayLogFolder() {
+    return GetLogFolder() + "/Logs-" + TodayDateText();
+}
 
 std::string LogStampText() {
-    const std::tm tm = LocalNow();
-    return Format("%02d%02d%04d-%02d%02d%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return CachedLogStamp();
 }
 
 std::string ClockText() {
-    const std::tm tm = LocalNow();
-    return Format("%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return CachedClockText();
 }
 
 void WriteStartBanner() {
@@ -141,6 +184,7 @@ void WriteStopLine() {
 }
 
 std::string EscapeLineEnds(const std::string& text) {
+    if (!HasLineEnds(text)) return text;
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
@@ -168,9 +212,15 @@ void LogService::DispatchPending() {
 }
 
 void LogService::Dispatch(int level, const std::string& text) {
-    const std::string escaped = EscapeLineEnds(text);
+    // Most lines hold no line end: they are used as they are, without a copy.
+    std::string escapedCopy;
+    if (HasLineEnds(text)) escapedCopy = EscapeLineEnds(text);
+    const std::string& escaped = escapedCopy.empty() ? text : escapedCopy;
     if (level <= windowLevel_) {
-        std::string shown = ClockText() + ": " + escaped;
+        std::string shown;
+        const std::string& clock = CachedClockText();
+        shown.reserve(clock.size() + 2 + escaped.size());
+        shown.append(clock).append(": ").append(escaped);
         if (observer_) observer_(observerContext_, shown);
         logList_.Append(std::move(shown));
     }

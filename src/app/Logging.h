@@ -10,7 +10,7 @@ class TextListModel;
 
 // The one logging call for all code, from any thread: posts the line to the user-interface
 // thread, where the log service shows it (by window level) and writes it to the log file.
-void Log(int level, const std::string& text);
+void Log(int level, std::string text);
 // Forgets lines that no handler will take (the message target is changing).
 void DiscardPendingLogLines();
 // Takes the lines waiting for the user-interface thread (the log service, and tests that
