@@ -4,20 +4,21 @@
 #include <string>
 
 #include "app/BatchedListModel.h"
+#include "app/LineStore.h"
 #include "host/SummaryItem.h"
 
 namespace torvane {
 
 // Plain text lines: the detection list (no limit) and the log list (bounded).
-class TextListModel : public BatchedListModel<std::string> {
+class TextListModel : public BatchedListModel<LineStore> {
 public:
     using BatchedListModel::BatchedListModel;
-    const std::string& Line(int index) const { return At(index); }
+    std::string Line(int index) const { return std::string(At(index)); }
     QVariant data(const QModelIndex& index, int role) const override;
 };
 
 // Runner results; the list owns its items.
-class SummaryListModel : public BatchedListModel<std::unique_ptr<CSummaryItem>> {
+class SummaryListModel : public BatchedListModel<ItemStore<std::unique_ptr<CSummaryItem>>> {
 public:
     enum Role { ItemRole = Qt::UserRole + 1 };
     using BatchedListModel::BatchedListModel;

@@ -2,6 +2,7 @@
 
 #include <QAbstractListModel>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,12 +18,24 @@ struct PurgePolicy {
     std::string doneNotice;
 };
 
+// The rows of a list that owns one object per row.
+template <typename Item>
+class ItemStore : public std::vector<Item> {
+public:
+    void EraseFront(std::size_t count) {
+        count = std::min(count, this->size());
+        this->erase(this->begin(), this->begin() + static_cast<std::ptrdiff_t>(count));
+    }
+};
+
 // An append-only list shown by a view. Rows are stored at once but announced to views in
 // batches, at most every `kFlushIntervalMs`, so thousands of lines a second cost a few
-// repaints, not one each.
-template <typename Item>
+// repaints, not one each. `Store` keeps the rows: push_back, operator[], size, EraseFront,
+// clear, and the value_type that Append takes.
+template <typename Store>
 class BatchedListModel : public QAbstractListModel {
 public:
+    using Item = typename Store::value_type;
     static constexpr int kFlushIntervalMs = 50;
     using NoticeWriter = std::function<void(const std::string&)>;
 
@@ -37,7 +50,7 @@ public:
 
     // All rows, shown or still waiting for the next batch.
     int Count() const { return static_cast<int>(items_.size()); }
-    const Item& At(int index) const { return items_[static_cast<size_t>(index)]; }
+    decltype(auto) At(int index) const { return items_[static_cast<size_t>(index)]; }
 
     void Append(Item item) {
         items_.push_back(std::move(item));
@@ -66,7 +79,7 @@ public:
     }
 
 protected:
-    std::vector<Item> items_;
+    Store items_;
 
 private:
     void Purge() {
@@ -74,7 +87,7 @@ private:
         const int removed = std::min(policy_.purgeCount, Count());
         const int shownRemoved = std::min(removed, shownRows_);
         if (shownRemoved > 0) beginRemoveRows(QModelIndex(), 0, shownRemoved - 1);
-        items_.erase(items_.begin(), items_.begin() + removed);
+        items_.EraseFront(static_cast<std::size_t>(removed));
         if (shownRemoved > 0) {
             shownRows_ -= shownRemoved;
             endRemoveRows();

@@ -29,8 +29,8 @@ Core::Core(Ports ports)
       forwarder_(hostLink_),
       dagFile_(state_),
       supervisor_(state_, hostLink_, listener_, forwarder_, *timers_, ports.status),
-      processor_(state_, lists_.detections, forwarder_, dagFile_, ports.status,
-                 ports.manualInput, [this] { supervisor_.RefreshButtons(); }),
+      processor_(state_, lists_.detections, forwarder_, dagFile_, ports.status, ports.manualInput,
+                 [this] { supervisor_.RefreshButtons(); }),
       protocol_(state_, listener_, hostLink_, processor_,
                 [this] {
                     supervisor_.UpdateLinkStatus(true);
@@ -60,7 +60,9 @@ void Core::DeliverPendingWork() {
 
 void Core::Route(PostedMessageEvent& message) {
     switch (message.id) {
-        case WM_MYLAPS_CONNECTION: protocol_.OnConnection(message.wParam); break;
+        case WM_MYLAPS_CONNECTION:
+            protocol_.OnConnection(message.wParam);
+            break;
         case WM_MYLAPS_MESSAGE: {
             std::unique_ptr<MyLapsMessage> payload(
                 dynamic_cast<MyLapsMessage*>(message.lParam.release()));
@@ -72,9 +74,14 @@ void Core::Route(PostedMessageEvent& message) {
                 answers_.OnHostLine(line->text);
             }
             break;
-        case WM_HOST_LINK_STATE: supervisor_.OnHostNotice(message.wParam); break;
-        case WM_LOG_LINE: logService_.DispatchPending(); break;
-        default: break;
+        case WM_HOST_LINK_STATE:
+            supervisor_.OnHostNotice(message.wParam);
+            break;
+        case WM_LOG_LINE:
+            logService_.DispatchPending();
+            break;
+        default:
+            break;
     }
 }
 
@@ -111,7 +118,9 @@ void Core::LoadLogLevels() {
     logService_.SetWindowLevel(windowLevel);
 }
 
-void Core::StartRaceDayTimer() { timers_->SetTimer(kRaceDayTimer, 500); }
+void Core::StartRaceDayTimer() {
+    timers_->SetTimer(kRaceDayTimer, 500);
+}
 
 bool Core::LoadChipTableAndLog(std::string* message) {
     std::string text;
@@ -121,7 +130,9 @@ bool Core::LoadChipTableAndLog(std::string* message) {
     return loaded;
 }
 
-int Core::StartListener(int port) { return listener_.StartDetectionListener(port); }
+int Core::StartListener(int port) {
+    return listener_.StartDetectionListener(port);
+}
 
 bool Core::DisconnectAllAfterQuestion() {
     const bool yes = ports_.dialogs.AskYesNo(

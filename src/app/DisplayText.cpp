@@ -11,7 +11,7 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-bool IsAscii(const std::string& bytes) {
+bool IsAscii(std::string_view bytes) {
     for (unsigned char c : bytes)
         if (c >= 0x80) return false;
     return true;
@@ -19,8 +19,9 @@ bool IsAscii(const std::string& bytes) {
 
 }  // namespace
 
-QString DisplayText(const std::string& bytes) {
-    if (IsAscii(bytes)) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+QString DisplayText(std::string_view bytes) {
+    if (IsAscii(bytes))
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     if (!utf8.hasError()) return text;

@@ -21,9 +21,12 @@ std::vector<std::string> Words(const std::string& line) {
 
 std::string HostStateText(int state) {
     switch (state) {
-        case 1: return Tr("connecting", "connexion en cours");
-        case 2: return Tr("connected", "connecté");
-        default: return Tr("disconnected", "déconnecté");
+        case 1:
+            return Tr("connecting", "connexion en cours");
+        case 2:
+            return Tr("connected", "connecté");
+        default:
+            return Tr("disconnected", "déconnecté");
     }
 }
 
@@ -35,8 +38,7 @@ std::optional<int> DayOffsetWord(const std::string& word) {
 }
 
 bool LooksLikeTime(const std::string& word) {
-    return word.find(':') != std::string::npos ||
-           std::count(word.begin(), word.end(), '.') >= 2;
+    return word.find(':') != std::string::npos || std::count(word.begin(), word.end(), '.') >= 2;
 }
 
 }  // namespace
@@ -70,31 +72,32 @@ OperatorCommands::OperatorCommands(Core& core, TypedManualDetection& manualInput
     : core_(core), manualInput_(manualInput), print_(std::move(print)), quit_(std::move(quit)) {}
 
 std::string OperatorCommands::HelpText() {
-    return Tr("Commands:\n"
-              "  status                 links, detection flow, race day, chip table, DAG file\n"
-              "  open | close           open or close the detection flow\n"
-              "  insert BIB [TIME] [DETECTOR] [+24h|+48h|+72h]\n"
-              "                         insert a detection by hand\n"
-              "  reload                 reload the chip table\n"
-              "  dag on|off             record untranslated detections in a DAG file\n"
-              "  transmit on|off        also send recorded detections to Ostrak-Pro\n"
-              "  level N                log level shown here (0, 25, 50, 75, 100)\n"
-              "  disconnect             disconnect MyLaps and Ostrak Pro\n"
-              "  help                   this list\n"
-              "  quit                   stop Torvane",
-              "Commandes :\n"
-              "  status                 liaisons, flux des détections, jour de course, table, "
-              "fichier DAG\n"
-              "  open | close           ouvrir ou fermer le flux des détections\n"
-              "  insert DOSSARD [TEMPS] [DETECTEUR] [+24h|+48h|+72h]\n"
-              "                         insérer une détection à la main\n"
-              "  reload                 recharger la table de correspondance\n"
-              "  dag on|off             enregistrer les détections non traduites (fichier DAG)\n"
-              "  transmit on|off        envoyer aussi à Ostrak-Pro pendant l'enregistrement\n"
-              "  level N                niveau des traces affichées (0, 25, 50, 75, 100)\n"
-              "  disconnect             déconnecter MyLaps et Ostrak Pro\n"
-              "  help                   cette liste\n"
-              "  quit                   arrêter Torvane");
+    return Tr(
+        "Commands:\n"
+        "  status                 links, detection flow, race day, chip table, DAG file\n"
+        "  open | close           open or close the detection flow\n"
+        "  insert BIB [TIME] [DETECTOR] [+24h|+48h|+72h]\n"
+        "                         insert a detection by hand\n"
+        "  reload                 reload the chip table\n"
+        "  dag on|off             record untranslated detections in a DAG file\n"
+        "  transmit on|off        also send recorded detections to Ostrak-Pro\n"
+        "  level N                log level shown here (0, 25, 50, 75, 100)\n"
+        "  disconnect             disconnect MyLaps and Ostrak Pro\n"
+        "  help                   this list\n"
+        "  quit                   stop Torvane",
+        "Commandes :\n"
+        "  status                 liaisons, flux des détections, jour de course, table, "
+        "fichier DAG\n"
+        "  open | close           ouvrir ou fermer le flux des détections\n"
+        "  insert DOSSARD [TEMPS] [DETECTEUR] [+24h|+48h|+72h]\n"
+        "                         insérer une détection à la main\n"
+        "  reload                 recharger la table de correspondance\n"
+        "  dag on|off             enregistrer les détections non traduites (fichier DAG)\n"
+        "  transmit on|off        envoyer aussi à Ostrak-Pro pendant l'enregistrement\n"
+        "  level N                niveau des traces affichées (0, 25, 50, 75, 100)\n"
+        "  disconnect             déconnecter MyLaps et Ostrak Pro\n"
+        "  help                   cette liste\n"
+        "  quit                   arrêter Torvane");
 }
 
 void OperatorCommands::Execute(const std::string& line) {

@@ -43,8 +43,7 @@ private:
 class OperatorCommands {
 public:
     OperatorCommands(Core& core, TypedManualDetection& manualInput,
-                     std::function<void(const std::string&)> print,
-                     std::function<void()> quit);
+                     std::function<void(const std::string&)> print, std::function<void()> quit);
 
     void Execute(const std::string& line);
     static std::string HelpText();

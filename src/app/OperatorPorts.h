@@ -37,10 +37,10 @@ public:
 // What the manual detection dialog returns on OK.
 struct ManualDetection {
     std::string detector;
-    unsigned bib = 0;       // 1 to 65535
-    std::string bibText;    // the bib as "%d"
-    CChrono time;           // the entered time as an absolute time of today
-    int dayOffset = 0;      // whole days to add, 0 to 3
+    unsigned bib = 0;     // 1 to 65535
+    std::string bibText;  // the bib as "%d"
+    CChrono time;         // the entered time as an absolute time of today
+    int dayOffset = 0;    // whole days to add, 0 to 3
 };
 
 class ManualDetectionInput {

@@ -22,7 +22,7 @@ std::optional<bool> useProgramFolderMarker;
 std::optional<std::string> iniPath;
 
 bool PathExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -160,7 +160,7 @@ bool MakeDirectories(const std::string& path) {
     if (copy.size() > 1 && copy.back() == '/') copy.pop_back();
     if (::mkdir(copy.c_str(), 0755) == 0) return true;
     if (errno == EEXIST) {
-        struct stat st{};
+        struct stat st {};
         return ::stat(copy.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
     for (size_t i = 1; i <= copy.size(); ++i) {
@@ -168,11 +168,13 @@ bool MakeDirectories(const std::string& path) {
         const std::string part = copy.substr(0, i);
         if (::mkdir(part.c_str(), 0755) != 0 && errno == ENOENT) return false;
     }
-    struct stat st{};
+    struct stat st {};
     return ::stat(copy.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string LoopbackHostName() { return "localhost"; }
+std::string LoopbackHostName() {
+    return "localhost";
+}
 
 void SetProgramFolderForTesting(const std::string& folder) {
     std::lock_guard lock(pathsMutex);

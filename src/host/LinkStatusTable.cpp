@@ -10,9 +10,12 @@ constexpr int kReadySound = 132;
 
 std::string HostPart(int hostState) {
     switch (hostState) {
-        case 0: return Tr("Ostrak disconnected", "Déconnecté de Ostrak");
-        case 1: return Tr("Connecting to Ostrak", "Connexion à Ostrak en cours");
-        default: return Tr("Ostrak connected", "Connecté à Ostrak");
+        case 0:
+            return Tr("Ostrak disconnected", "Déconnecté de Ostrak");
+        case 1:
+            return Tr("Connecting to Ostrak", "Connexion à Ostrak en cours");
+        default:
+            return Tr("Ostrak connected", "Connecté à Ostrak");
     }
 }
 

@@ -3,8 +3,8 @@
 #include "app/Logging.h"
 #include "app/OperatorPorts.h"
 #include "app/SettingsStore.h"
-#include "app/TimerService.h"
 #include "app/Texts.h"
+#include "app/TimerService.h"
 #include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "host/LinkStatusTable.h"
@@ -13,9 +13,9 @@
 
 namespace torvane {
 
-LinkSupervisor::LinkSupervisor(RunningState& state, HostLink& hostLink,
-                               DetectionListener& listener, DetectionForwarder& forwarder,
-                               TimerService& timers, StatusDisplay& status)
+LinkSupervisor::LinkSupervisor(RunningState& state, HostLink& hostLink, DetectionListener& listener,
+                               DetectionForwarder& forwarder, TimerService& timers,
+                               StatusDisplay& status)
     : state_(state),
       hostLink_(hostLink),
       listener_(listener),
@@ -43,7 +43,8 @@ void LinkSupervisor::OnHostNotice(std::intptr_t notice) {
             Log(0, Tr("Ostrak Pro disconnected", "+ Déconnecté de Ostrak Pro"));
             if (state_.myLapsLinkState == 2) timers_.SetTimer(kReconnectTimer, kReconnectDelayMs);
             break;
-        default: break;
+        default:
+            break;
     }
     UpdateLinkStatus(true);
     RefreshButtons();
@@ -90,6 +91,8 @@ void LinkSupervisor::DisconnectAll() {
     RefreshButtons();
 }
 
-void LinkSupervisor::RefreshButtons() { status_.SetInsertButtonEnabled(IsAnyLinkActive()); }
+void LinkSupervisor::RefreshButtons() {
+    status_.SetInsertButtonEnabled(IsAnyLinkActive());
+}
 
 }  // namespace torvane

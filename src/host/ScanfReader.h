@@ -10,7 +10,7 @@ namespace torvane {
 // Reads a text piece by piece the way sscanf does with "%d", "%f", "%[^c]" and literal
 // characters, without writing into fixed buffers. Each read consumes what it matched.
 class ScanfReader {
-  public:
+public:
     explicit ScanfReader(std::string_view text) : text_(text) {}
 
     bool AtEnd() const { return pos_ >= text_.size(); }
@@ -25,7 +25,7 @@ class ScanfReader {
     // "%[^stop]": at least one character, white space kept.
     std::optional<std::string> ReadTextUntil(char stop);
 
-  private:
+private:
     void SkipWhiteSpace();
 
     std::string_view text_;

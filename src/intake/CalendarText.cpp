@@ -16,7 +16,9 @@ std::string DateText(std::int64_t seconds, const char* format) {
 
 }  // namespace
 
-std::string TodayDateText() { return DateText(clock::Now().seconds, "%4d%02d%02d"); }
+std::string TodayDateText() {
+    return DateText(clock::Now().seconds, "%4d%02d%02d");
+}
 
 std::string OffsetDateText(int dayCount) {
     return DateText(clock::Now().seconds + static_cast<std::int64_t>(dayCount) * 86400,

@@ -5,8 +5,8 @@
 // Dates and clock times of "now", as race-day bookkeeping, day folders and DAG names use them.
 namespace torvane {
 
-std::string TodayDateText();              // YYYYMMDD
+std::string TodayDateText();               // YYYYMMDD
 std::string OffsetDateText(int dayCount);  // YYYYMMDD of now + dayCount × 86400 s
-std::string NowTimeText();                // HHMMSS
+std::string NowTimeText();                 // HHMMSS
 
 }  // namespace torvane

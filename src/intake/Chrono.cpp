@@ -21,7 +21,7 @@ constexpr std::int64_t kNumberCeiling = 1'000'000'000'000LL;
 enum class ScanStatus { Ok, Mismatch, Negative };
 
 class TimeScanner {
-  public:
+public:
     explicit TimeScanner(const std::string& text) : text_(text) {}
 
     ScanStatus Number(std::int64_t& out) {
@@ -60,7 +60,7 @@ class TimeScanner {
         return true;
     }
 
-  private:
+private:
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
     // Skips blanks and an optional sign; `digitsAt` is where the first digit must stand.

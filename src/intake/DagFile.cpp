@@ -10,9 +10,8 @@ namespace torvane {
 
 void DagFile::AppendDagRecord(const std::string& box, const std::string& chip,
                               const std::string& raceTime) {
-    const std::string record =
-        Format("%d\t%s\t%s\t%d\t%s", state_.dagCounter, box.c_str(), chip.c_str(), 1,
-               raceTime.c_str());
+    const std::string record = Format("%d\t%s\t%s\t%d\t%s", state_.dagCounter, box.c_str(),
+                                      chip.c_str(), 1, raceTime.c_str());
     std::FILE* file = std::fopen(state_.dagPath.c_str(), "ab");
     if (!file) {
         // The record is not lost: the log file keeps it whole.

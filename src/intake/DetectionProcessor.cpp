@@ -65,8 +65,7 @@ void DetectionProcessor::SendToHost(const std::string& command) {
 }
 
 void DetectionProcessor::ProcessPassing(const std::string& source, const std::string& chip,
-                                        const std::string& timeField,
-                                        const std::string& boxDate) {
+                                        const std::string& timeField, const std::string& boxDate) {
     const int dayOffset = DayOffsetOf(boxDate);
     CChrono time;
     if (!ParsePassingTime(timeField, time)) return;
@@ -143,8 +142,7 @@ void DetectionProcessor::InsertManualDetection() {
     if (refreshButtons_) refreshButtons_();
     Log(0, Format(Tr("+++ Added manual detecttion for box %s at %s for runner %d",
                      "+++ Ajout manuel d'une détection Id. boîtier %s à %s pour le coureur %d"),
-                  detection->detector.c_str(), raceTime.c_str(),
-                  static_cast<int>(detection->bib)));
+                  detection->detector.c_str(), raceTime.c_str(), static_cast<int>(detection->bib)));
 }
 
 void DetectionProcessor::ComputeRaceDayDates() {

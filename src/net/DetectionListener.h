@@ -20,7 +20,8 @@ public:
     // program never stops its listener; tests and the benchmark do).
     ~DetectionListener();
 
-    // Listens on every local IPv4 address; port 0 lets the system pick. 0 on success, -1 on failure.
+    // Listens on every local IPv4 address; port 0 lets the system pick. 0 on success, -1 on
+    // failure.
     int StartDetectionListener(int port);
     bool IsListening() const;
     int ListeningPort() const;

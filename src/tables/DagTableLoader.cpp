@@ -19,7 +19,7 @@ constexpr std::size_t kMaxPieceLength = 510;
 constexpr std::size_t kMaxTokenLength = 255;
 
 class FileCloser {
-  public:
+public:
     explicit FileCloser(std::FILE* file) : file_(file) {}
     ~FileCloser() {
         if (file_) std::fclose(file_);
@@ -27,7 +27,7 @@ class FileCloser {
     FileCloser(const FileCloser&) = delete;
     FileCloser& operator=(const FileCloser&) = delete;
 
-  private:
+private:
     std::FILE* file_;
 };
 

@@ -10,10 +10,10 @@
 
 #include "app/Core.h"
 #include "app/Texts.h"
-#include "ui/UiText.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "ui/SoundPlayer.h"
+#include "ui/UiText.h"
 #include "widgets/CBalloonHelp.h"
 
 namespace torvane {
@@ -23,7 +23,6 @@ constexpr int kWarningIcon = 136;
 constexpr int kWarningSound = 140;
 constexpr int kDaysToAddItems = 4;
 const QSize kDesignedDialogUnits(300, 221);
-
 
 // Inside the control, two thirds across and half way down, on the screen.
 QPoint BalloonAnchor(const QWidget* field) {

@@ -8,10 +8,10 @@
 
 #include "app/Core.h"
 #include "app/Texts.h"
-#include "ui/UiText.h"
 #include "intake/ManualDetectionForm.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
+#include "ui/UiText.h"
 #include "widgets/CLabelST.h"
 
 namespace torvane {
@@ -22,7 +22,6 @@ constexpr int kDayOffsetPoints = 12;
 constexpr int kIconPixels = 32;
 const QSize kDesignedDialogUnits(186, 142);
 const QColor kDayOffsetColour(128, 0, 0);
-
 
 }  // namespace
 

@@ -15,9 +15,9 @@
 #include "app/Logging.h"
 #include "app/SettingsStore.h"
 #include "app/Texts.h"
-#include "ui/UiText.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
+#include "ui/UiText.h"
 #include "widgets/CBalloonHelp.h"
 
 namespace torvane {
@@ -28,7 +28,6 @@ constexpr int kIconPixels = 32;
 constexpr int kDefaultFontPoints = 8;
 const QSize kAboutDialogUnits(235, 94);
 const QColor kTextViewBackground(220, 220, 255);
-
 
 QAction* AddCommand(QMenu& menu, const QString& text, CMainFrame::Command command) {
     QAction* action = menu.addAction(text);

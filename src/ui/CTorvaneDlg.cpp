@@ -14,9 +14,9 @@
 #include "app/Core.h"
 #include "app/Logging.h"
 #include "app/Texts.h"
-#include "ui/UiText.h"
 #include "ui/Resources.h"
 #include "ui/SummaryRowDelegate.h"
+#include "ui/UiText.h"
 #include "widgets/CButtonST.h"
 #include "widgets/CLabelST.h"
 #include "widgets/FitText.h"
@@ -37,7 +37,6 @@ constexpr int kIconPixels = 32;
 constexpr double kSmallestHintPoints = 6;
 const QSize kDesignedDialogUnits(560, 286);
 const QColor kDayOffsetColour(128, 0, 0);
-
 
 // The level of a level-box item: the number its text starts with.
 std::optional<int> LeadingLevel(const QString& itemText) {

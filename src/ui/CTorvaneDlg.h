@@ -22,7 +22,7 @@ class Core;
 // operator's actions and the log level of the window. Created once and kept for the whole run;
 // hiding it never destroys it.
 class CTorvaneDlg : public CResizeDialog {
-  public:
+public:
     explicit CTorvaneDlg(Core& core, QWidget* parent = nullptr);
 
     // What the configuration (1014), insert (1018) and exit (1004) buttons do. By default
@@ -45,12 +45,12 @@ class CTorvaneDlg : public CResizeDialog {
     // Brings the window in front of all others without moving or resizing it.
     void PopFront();
 
-  protected:
+protected:
     void accept() override { HideWindow(); }
     void reject() override { HideWindow(); }
     void keyPressEvent(QKeyEvent* event) override;
 
-  private:
+private:
     void CreateControls();
     void RegisterResizeRules();
     void ConnectCommands();

@@ -37,7 +37,9 @@ void DesktopStatus::ShowTrayBalloon(int iconId, const std::string& text) {
     if (frame_) frame_->ShowTrayBalloon(iconId, text);
 }
 
-void DesktopStatus::PlayWaveResource(int soundId) { torvane::PlayWaveResource(soundId); }
+void DesktopStatus::PlayWaveResource(int soundId) {
+    torvane::PlayWaveResource(soundId);
+}
 
 void DesktopStatus::ShowDayOffset(int daysToAdd) {
     if (activity_) activity_->ShowDayOffset(daysToAdd);

@@ -24,7 +24,7 @@ void PaintSummaryRow(QPainter& painter, const QRect& row, const QFont& font,
 
 // Draws the rows of the summary list from the model's items.
 class SummaryRowDelegate : public QStyledItemDelegate {
-  public:
+public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;

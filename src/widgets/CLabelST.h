@@ -7,7 +7,7 @@ namespace torvane {
 
 // A label whose text colour, weight and point size can be set one by one.
 class CLabelST : public QLabel {
-  public:
+public:
     explicit CLabelST(QWidget* parent = nullptr) : QLabel(parent) {}
 
     void SetTextColor(const QColor& colour);

@@ -14,12 +14,12 @@ namespace torvane {
 // in the bottom-right corner. Each registered control moves and grows by its shares of the
 // growth of the client area.
 class CResizeDialog : public QDialog {
-  public:
+public:
     explicit CResizeDialog(QWidget* parent = nullptr);
 
     QSize DesignedClientSize() const { return designedSize_; }
 
-  protected:
+protected:
     // Fixes the designed client size (also the minimum size) and resizes the dialog to it.
     void InitResize(const QSize& designedClientSize);
     // Registers a control at its current, designed, geometry.
@@ -29,7 +29,7 @@ class CResizeDialog : public QDialog {
 
     void resizeEvent(QResizeEvent* event) override;
 
-  private:
+private:
     struct Registered {
         QWidget* control;
         QRect designed;

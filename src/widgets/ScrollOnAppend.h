@@ -10,11 +10,11 @@ namespace torvane {
 // row becomes the one before the batch plus the number of rows added, so a full list scrolls
 // while a list scrolled back by the operator keeps its distance from the end.
 class ScrollOnAppend : public QObject {
-  public:
+public:
     // Follows the view's current model; the follower belongs to the view.
     explicit ScrollOnAppend(QListView* view);
 
-  private:
+private:
     void NoteFirstVisibleRow();
     void MoveDown(int addedRows);
 

@@ -22,17 +22,20 @@ protected:
 TEST_F(DesktopStartTest, StartsWithItsBannerSettingsAndChipTableLine) {
     ASSERT_TRUE(torvane.Start());
     ASSERT_TRUE(torvane.WaitForLog(kStartLine)) << torvane.Output();
-    ASSERT_TRUE(torvane.WaitForLog("### Pas de table de correspondance trouvée (fichier "
-                                   "ChipTable.dtb ou MyLapsTable.dtb)"));
+    ASSERT_TRUE(
+        torvane.WaitForLog("### Pas de table de correspondance trouvée (fichier "
+                           "ChipTable.dtb ou MyLapsTable.dtb)"));
     const std::string log = ReadWholeFile(torvane.LogPath());
-    EXPECT_EQ(log.rfind("\n" + std::string(54, '*') + "\n* Torvane  (Version 1.70b - 24 jun "
-                        "2o26) Started ", 0),
+    EXPECT_EQ(log.rfind("\n" + std::string(54, '*') +
+                            "\n* Torvane  (Version 1.70b - 24 jun "
+                            "2o26) Started ",
+                        0),
               0u)
         << log;
     const std::string ini = ReadWholeFile(torvane.IniPath());
-    for (const char* key : {"TorvBagName=Bag", "BTorvOpenAtStartup=YES", "BTorvHaltedAtStartup=YES",
-                            "TDaysToAdd=0", "TorvIgnoreUnknownTags=NO", "LogWinLevel=50",
-                            "LogFileLevel=75"}) {
+    for (const char* key :
+         {"TorvBagName=Bag", "BTorvOpenAtStartup=YES", "BTorvHaltedAtStartup=YES", "TDaysToAdd=0",
+          "TorvIgnoreUnknownTags=NO", "LogWinLevel=50", "LogFileLevel=75"}) {
         EXPECT_NE(ini.find(key), std::string::npos) << key << "\n" << ini;
     }
     torvane.Signal(SIGTERM);

@@ -42,9 +42,7 @@ private:
 
 class HeadlessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        myLapsPort = FreePort();
-    }
+    void SetUp() override { myLapsPort = FreePort(); }
     void StartTorvane(const std::string& extraIni = "") {
         torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) + "\n" + extraIni);
         ASSERT_TRUE(torvane.Start({"--headless"}));
@@ -57,8 +55,9 @@ protected:
 TEST_F(HeadlessTest, PrintsTheLogAndAnswersCommandsInFrench) {
     StartTorvane();
     torvane.Write("status\n");
-    EXPECT_TRUE(torvane.WaitForOutput("MyLaps : en attente de connexion\nOstrak Pro : déconnecté\n"
-                                      "Flux des détections : fermé\n"));
+    EXPECT_TRUE(
+        torvane.WaitForOutput("MyLaps : en attente de connexion\nOstrak Pro : déconnecté\n"
+                              "Flux des détections : fermé\n"));
     torvane.Write("help\nlevel 25\nfrobnicate\n");
     EXPECT_TRUE(torvane.WaitForOutput("  quit                   arrêter Torvane\n"));
     EXPECT_TRUE(torvane.WaitForOutput(": + Niveau de traces mis à 25\n"));
@@ -102,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalTest, ::testing::Values(SIGTERM,
 TEST_F(HeadlessTest, ForwardsPassingsBetweenTheTwoSimulatorsAndTakesCommands) {
     const std::string dir = torvane.DataFolder();
     WriteWholeFile(dir + "/ChipTable.dtb", "KV00001 101\nKV00002 102\n");
-    WriteWholeFile(dir + "/runners.txt", "101;MARTIN;Anne;F;SEF;Lyon\n102;DURAND;Paul;M;SEM;Caen\n");
+    WriteWholeFile(dir + "/runners.txt",
+                   "101;MARTIN;Anne;F;SEF;Lyon\n102;DURAND;Paul;M;SEM;Caen\n");
     HostSimulator host;
     ASSERT_TRUE(host.Start(dir + "/host.log", dir + "/runners.txt"));
     StartTorvane("[Torvane]\nBTorvHaltedAtStartup=NO\n[Ostrak]\nHost=127.0.0.1\nPort=" +
@@ -164,9 +164,9 @@ TEST(NoDisplayTest, StartsHeadlessByItselfAndSaysSo) {
     torvane.Process().setProcessEnvironment(environment);
     ASSERT_TRUE(torvane.Start());
     EXPECT_TRUE(torvane.WaitForOutput(kStartLine));
-    EXPECT_EQ(torvane.Output().rfind("Pas d'affichage : Torvane démarre sans fenêtre (--headless).\n",
-                                     0),
-              0u)
+    EXPECT_EQ(
+        torvane.Output().rfind("Pas d'affichage : Torvane démarre sans fenêtre (--headless).\n", 0),
+        0u)
         << torvane.Output();
     torvane.Signal(SIGTERM);
     ASSERT_TRUE(torvane.WaitForExit());

@@ -7,8 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -81,7 +81,9 @@ std::string TorvaneProcess::RuntimeFolder() const {
     return root_.path().toStdString() + "/runtime";
 }
 
-void TorvaneProcess::WriteIni(const std::string& content) { WriteWholeFile(IniPath(), content); }
+void TorvaneProcess::WriteIni(const std::string& content) {
+    WriteWholeFile(IniPath(), content);
+}
 
 bool TorvaneProcess::Start(const std::vector<std::string>& arguments) {
     QStringList list;
@@ -123,7 +125,9 @@ void TorvaneProcess::Write(const std::string& input) {
     process_.waitForBytesWritten(2000);
 }
 
-void TorvaneProcess::CloseInput() { process_.closeWriteChannel(); }
+void TorvaneProcess::CloseInput() {
+    process_.closeWriteChannel();
+}
 
 void TorvaneProcess::Signal(int signalNumber) {
     ::kill(static_cast<pid_t>(process_.processId()), signalNumber);

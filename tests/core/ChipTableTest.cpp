@@ -15,7 +15,7 @@ namespace torvane {
 namespace {
 
 class ChipTableTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (const char* xdg = std::getenv("XDG_DATA_HOME")) savedXdg_ = xdg;
         PointDataHomeAt(dataHome_.Path());

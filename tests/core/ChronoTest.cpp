@@ -184,7 +184,7 @@ TEST(ChronoAddition, ParsedDayOffsetAddsWholeDays) {
 // Local-time operations run in a zone east of UTC, with daylight saving rules, so that a
 // mix-up of local and universal time shows.
 class ChronoLocalTime : public ::testing::Test {
-  protected:
+protected:
     // 8 December 2026 03:17:05 in that zone, and its local midnight.
     static constexpr std::int64_t kEarlyMorning = 1796696225;
     static constexpr std::int64_t kMidnight = 1796684400;
@@ -214,7 +214,7 @@ class ChronoLocalTime : public ::testing::Test {
         SetClock(clock::MakeLocal(year, month, day, 12));
     }
 
-  private:
+private:
     std::optional<std::string> savedTz_;
 };
 

@@ -43,8 +43,8 @@ protected:
 };
 
 TEST_F(DagFileTest, FileNameCarriesTheDateAndTimeOfTheSwitchInTheDayFolder) {
-    EXPECT_EQ(DagFile::NewFilePath(), harness.folders.DataFolder() +
-                                          "/LogFiles/Logs-20261208/Dag-20261208-140327.dag");
+    EXPECT_EQ(DagFile::NewFilePath(),
+              harness.folders.DataFolder() + "/LogFiles/Logs-20261208/Dag-20261208-140327.dag");
 }
 
 TEST_F(DagFileTest, RecordsAreNumberedAndEndWithCrLf) {

@@ -20,7 +20,7 @@ struct Entry {
 };
 
 class DagTableTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override { DagTableEmpty(); }
 
     bool LoadText(const std::string& bytes, std::string& error) {

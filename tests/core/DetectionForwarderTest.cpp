@@ -52,9 +52,9 @@ TEST_F(HeldDetectionsTest, HeldDetectionsGoFirstInOrderWhenTheHostComesBack) {
     EXPECT_EQ(harness.core().Forwarder().HeldCount(), 0u);
     DeliverPosted();
     const auto log = harness.ShownLog();
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "+++ 3 détections en attente envoyées à Ostrak Pro"),
-              log.end());
+    EXPECT_NE(
+        std::find(log.begin(), log.end(), "+++ 3 détections en attente envoyées à Ostrak Pro"),
+        log.end());
 
     Pass("AA00004", "12:00:04.000");
     ASSERT_TRUE(host.WaitForLines(11));

@@ -55,7 +55,8 @@ TEST_F(DetectionProcessorTest, KnownChipGoesOutNumberedAndListedWithItsBib) {
     EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t12:34:56.78)"}));
     EXPECT_EQ(harness.DetectionLines(),
               (std::vector<std::string>{"12:34:56.78    KV00007   n°007"}));
-    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:56.78)"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:56.78)"}));
 }
 
 TEST_F(DetectionProcessorTest, UnknownChipGoesOutWithItsCodeUnlessUnknownChipsAreIgnored) {
@@ -87,12 +88,9 @@ TEST_F(DetectionProcessorTest, TimesOfBothFamiliesAndTheirDayOffset) {
         const char* date;
         const char* expected;
     } cases[] = {
-        {" 00:10:05.25", "20261209", "24:10:05.25"},
-        {"00:10:05.250", "20261210", "48:10:05.25"},
-        {"00:10:05.250", "20261211", "72:10:05.25"},
-        {" 9:08:07.6  ", "20261208", "09:08:07.60"},
-        {"09:08:07.065", "20261208", "09:08:07.06"},
-        {"23:59:59.999", "20261208", "23:59:59.99"},
+        {" 00:10:05.25", "20261209", "24:10:05.25"}, {"00:10:05.250", "20261210", "48:10:05.25"},
+        {"00:10:05.250", "20261211", "72:10:05.25"}, {" 9:08:07.6  ", "20261208", "09:08:07.60"},
+        {"09:08:07.065", "20261208", "09:08:07.06"}, {"23:59:59.999", "20261208", "23:59:59.99"},
     };
     for (const Case& c : cases) {
         Pass("KV00007", c.timeField, c.date);
@@ -104,8 +102,9 @@ TEST_F(DetectionProcessorTest, TimesOfBothFamiliesAndTheirDayOffset) {
 
 TEST_F(DetectionProcessorTest, AnotherBoxDateIsWarnedAndTakenAsTheFirstDay) {
     Pass("KV00007", "10:00:00.000", "20261206");
-    EXPECT_EQ(Log().front(),
-              "### Attention: Incompatibilité de date boîtier (20261206) / ordinateur (20261208) !");
+    EXPECT_EQ(
+        Log().front(),
+        "### Attention: Incompatibilité de date boîtier (20261206) / ordinateur (20261208) !");
     EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t10:00:00.00)"}));
 }
 
@@ -114,9 +113,10 @@ TEST_F(DetectionProcessorTest, UnreadableTimesAreReportedAndSkipped) {
     Pass("KV00007", "12:34:56    ");
     Pass("KV00007", " -1:00:00.00");
     EXPECT_TRUE(Sent().empty());
-    EXPECT_EQ(Log(), (std::vector<std::string>{"$$$ Chrono MyLaps invalide : 12:34<LF>",
-                                               "$$$ Chrono MyLaps (milli) invalide : 12:34:56    <LF>",
-                                               "$$$ Chrono MyLaps invalide : -1:00:00.00<LF>"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"$$$ Chrono MyLaps invalide : 12:34<LF>",
+                                        "$$$ Chrono MyLaps (milli) invalide : 12:34:56    <LF>",
+                                        "$$$ Chrono MyLaps invalide : -1:00:00.00<LF>"}));
 }
 
 TEST_F(DetectionProcessorTest, RecordingWithoutTransmissionWritesTheDagFileOnly) {
@@ -130,7 +130,8 @@ TEST_F(DetectionProcessorTest, RecordingWithoutTransmissionWritesTheDagFileOnly)
     EXPECT_EQ(harness.DetectionLines(),
               (std::vector<std::string>{"12:34:56.78    ZZ11111   n° ???",
                                         "12:34:57.00    KV00007   n°007"}));
-    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:57.00)"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:57.00)"}));
 }
 
 TEST_F(DetectionProcessorTest, RecordingWithTransmissionDoesBoth) {

@@ -58,10 +58,10 @@ TEST_F(LinkSupervisorTest, QueryBurstGoesOutOnceThreeHundredMsAfterTheConnection
     EXPECT_EQ(host.ReadForLines(0), 0u);
     harness.timers.Advance(1);
     ASSERT_TRUE(host.WaitForLines(7));
-    EXPECT_EQ(host.Lines(), (std::vector<std::string>{
-                                "GetMode()", "GetUserName()", "GetCompetitionName()",
-                                "GetFilename()", "GetVersion()", "GetPrintableVersion()",
-                                "GetDetectorList()"}));
+    EXPECT_EQ(host.Lines(),
+              (std::vector<std::string>{"GetMode()", "GetUserName()", "GetCompetitionName()",
+                                        "GetFilename()", "GetVersion()", "GetPrintableVersion()",
+                                        "GetDetectorList()"}));
     EXPECT_FALSE(harness.timers.IsTimerActive(kQueryTimer));
     harness.core().Host().StopHostLink();
 }

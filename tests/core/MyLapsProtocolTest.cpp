@@ -105,9 +105,12 @@ TEST_F(MyLapsExchangeTest, AnEmptyPassingDrawsTheDateWarningAndTheTimeErrorYetIs
     ASSERT_TRUE(source.WaitFor("Bag@AckStore@17$"));
     EXPECT_TRUE(WaitUntil([&] {
         const auto log = harness.ShownLog();
-        return std::any_of(log.begin(), log.end(), [](const std::string& l) {
-                   return l.rfind("### Attention: Incompatibilité de date boîtier (20) ", 0) == 0;
-               }) &&
+        return std::any_of(
+                   log.begin(), log.end(),
+                   [](const std::string& l) {
+                       return l.rfind("### Attention: Incompatibilité de date boîtier (20) ", 0) ==
+                              0;
+                   }) &&
                std::find(log.begin(), log.end(), "$$$ Chrono MyLaps (milli) invalide : <LF>") !=
                    log.end();
     }));

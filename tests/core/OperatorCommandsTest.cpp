@@ -16,9 +16,9 @@ class OperatorCommandsTest : public ::testing::Test {
 protected:
     OperatorCommandsTest()
         : typed([this](const std::string& text) { printed.push_back(text); }),
-          commands(harness.core(), typed,
-                   [this](const std::string& text) { printed.push_back(text); },
-                   [this] { ++quitCalls; }) {}
+          commands(
+              harness.core(), typed, [this](const std::string& text) { printed.push_back(text); },
+              [this] { ++quitCalls; }) {}
 
     void SetUp() override {
         clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 15, 0, 0), 0});
@@ -122,7 +122,8 @@ TEST_F(TypedInsertTest, AcceptedDetectionsGoThroughTheManualPath) {
     } cases[] = {
         {"insert 7 10:11:12.13", "AddDagClock(1\t31     CLASSIC\t7\t1\t10:11:12.13)"},
         {"insert 007 10:11:12 14", "AddDagClock(1\t14\t7\t1\t10:11:12.00)"},
-        {"insert 8 10:11:12.13 31 CLASSIC +24h", "AddDagClock(1\t31     CLASSIC\t8\t1\t34:11:12.13)"},
+        {"insert 8 10:11:12.13 31 CLASSIC +24h",
+         "AddDagClock(1\t31     CLASSIC\t8\t1\t34:11:12.13)"},
         {"insert 9 +48h", "AddDagClock(1\t31     CLASSIC\t9\t1\t63:00:00.00)"},
     };
     for (const Case& c : cases) {

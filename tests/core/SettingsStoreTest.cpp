@@ -22,9 +22,8 @@ TEST_F(SettingsStoreTest, BooleansReadInTheirWordsAndFallBackToTheDefault) {
         bool defaultValue;
         bool expected;
     } cases[] = {
-        {"no", true, false},    {"Yes", false, true}, {"FALSE", true, false},
-        {"true", false, true},  {"0", true, false},   {"1", false, true},
-        {"maybe", true, true},  {"maybe", false, false},
+        {"no", true, false}, {"Yes", false, true}, {"FALSE", true, false}, {"true", false, true},
+        {"0", true, false},  {"1", false, true},   {"maybe", true, true},  {"maybe", false, false},
     };
     for (const Case& c : cases) {
         WriteIni(std::string("[Torvane]\nBTorvOpenAtStartup=") + c.stored + "\n");

@@ -82,7 +82,9 @@ public:
 // Window timers on a virtual clock: Advance() fires what falls due, in time order.
 class FakeTimers : public TimerService {
 public:
-    void SetTimer(int id, int intervalMs) override { timers_[id] = {intervalMs, now_ + intervalMs}; }
+    void SetTimer(int id, int intervalMs) override {
+        timers_[id] = {intervalMs, now_ + intervalMs};
+    }
     void KillTimer(int id) override { timers_.erase(id); }
     bool IsTimerActive(int id) const override { return timers_.count(id) != 0; }
 

@@ -1,7 +1,7 @@
 #include "support/CoreHarness.h"
 
-#include <QElapsedTimer>
 #include <sys/stat.h>
+#include <QElapsedTimer>
 
 #include <cstdlib>
 
@@ -24,10 +24,16 @@ IsolatedFolders::IsolatedFolders() {
     FixLogFilePath();
 }
 
-IsolatedFolders::~IsolatedFolders() { ResetSettingsPathsForTesting(); }
+IsolatedFolders::~IsolatedFolders() {
+    ResetSettingsPathsForTesting();
+}
 
-std::string IsolatedFolders::DataFolder() const { return root_.Path() + "/data/Holtmar/Torvane"; }
-std::string IsolatedFolders::ProgramFolder() const { return root_.Path() + "/program"; }
+std::string IsolatedFolders::DataFolder() const {
+    return root_.Path() + "/data/Holtmar/Torvane";
+}
+std::string IsolatedFolders::ProgramFolder() const {
+    return root_.Path() + "/program";
+}
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer elapsed;
@@ -74,6 +80,8 @@ std::vector<std::string> CoreHarness::DetectionLines() const {
     return lines;
 }
 
-std::string CoreHarness::LogFile() const { return ReadFile(folders.LogPath()); }
+std::string CoreHarness::LogFile() const {
+    return ReadFile(folders.LogPath());
+}
 
 }  // namespace torvane::test

@@ -58,7 +58,9 @@ bool SendAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
-TcpClient::~TcpClient() { Close(); }
+TcpClient::~TcpClient() {
+    Close();
+}
 
 bool TcpClient::Connect(int port) {
     Close();
@@ -72,7 +74,9 @@ bool TcpClient::Connect(int port) {
     return true;
 }
 
-bool TcpClient::Send(const std::string& bytes) { return fd_ >= 0 && SendAll(fd_, bytes); }
+bool TcpClient::Send(const std::string& bytes) {
+    return fd_ >= 0 && SendAll(fd_, bytes);
+}
 
 void TcpClient::Pump() {
     PumpEvents();
@@ -153,7 +157,9 @@ bool TcpServer::WaitForConnection(int timeoutMs) {
     return true;
 }
 
-bool TcpServer::Send(const std::string& bytes) { return client_ >= 0 && SendAll(client_, bytes); }
+bool TcpServer::Send(const std::string& bytes) {
+    return client_ >= 0 && SendAll(client_, bytes);
+}
 
 std::vector<std::string> TcpServer::Lines() const {
     std::vector<std::string> lines;

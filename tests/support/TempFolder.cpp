@@ -1,8 +1,8 @@
 #include "support/TempFolder.h"
 
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace torvane::test {
 
@@ -22,10 +22,12 @@ void TempFolder::Write(const std::string& name, const std::string& bytes) const 
     WriteFile(File(name), bytes);
 }
 
-std::string TempFolder::Read(const std::string& name) const { return ReadFile(File(name)); }
+std::string TempFolder::Read(const std::string& name) const {
+    return ReadFile(File(name));
+}
 
 bool TempFolder::Exists(const std::string& name) const {
-    struct stat st{};
+    struct stat st {};
     return ::stat(File(name).c_str(), &st) == 0;
 }
 

@@ -14,7 +14,7 @@
 namespace torvane::test {
 
 class WindowStatus : public RecordingStatus {
-  public:
+public:
     CTorvaneDlg* window = nullptr;
 
     void ShowDayOffset(int daysToAdd) override {
@@ -28,7 +28,7 @@ class WindowStatus : public RecordingStatus {
 };
 
 class ActivityWindowHarness {
-  public:
+public:
     ActivityWindowHarness() {
         core = std::make_unique<Core>(Core::Ports{dialogs, status, manual, &timers});
         core->AttachMessageTarget();

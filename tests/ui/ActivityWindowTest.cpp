@@ -50,7 +50,7 @@ bool SameImage(const QIcon& icon, const QPixmap& bitmap) {
 }
 
 class ActivityWindowTest : public ::testing::Test {
-  protected:
+protected:
     ActivityWindowHarness harness;
 };
 

@@ -25,7 +25,7 @@ TEST(SummaryTextColourTest, FollowsTheErrorFlag) {
 
 // One summary row painted without antialiasing, so every text pixel has the pen's colour.
 class PaintedRow {
-  public:
+public:
     explicit PaintedRow(const CSummaryItem& item) : font_(QApplication::font()) {
         font_.setPointSize(8);
         font_.setStyleStrategy(QFont::NoAntialias);
@@ -48,7 +48,7 @@ class PaintedRow {
     int averageWidth = 0;
     QImage image;
 
-  private:
+private:
     QFont font_;
 };
 

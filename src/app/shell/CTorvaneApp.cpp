@@ -41,12 +41,11 @@ bool CTorvaneApp::InitInstance() {
     core_->LoadGeneralSettings();
 
     mainFrame_ = std::make_unique<CMainFrame>(
-        *core_, CMainFrame::ActivityWindowHooks{
-                    [this] { return activity_ != nullptr; },
-                    [this] { activity_->PopFront(); },
-                    [this] {
-                        if (activity_) activity_->SaveWindowPosition();
-                    }});
+        *core_, CMainFrame::ActivityWindowHooks{[this] { return activity_ != nullptr; },
+                                                [this] { activity_->PopFront(); },
+                                                [this] {
+                                                    if (activity_) activity_->SaveWindowPosition();
+                                                }});
     mainFrame_->hide();
     mainFrame_->onClosedForGood = [] { QApplication::quit(); };
     status_.Attach(mainFrame_.get(), nullptr);

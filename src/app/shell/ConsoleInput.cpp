@@ -30,7 +30,9 @@ void OnEditedLine(char* line) {
 
 }  // namespace
 
-bool ConsoleInput::IsTerminal() { return ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO); }
+bool ConsoleInput::IsTerminal() {
+    return ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+}
 
 ConsoleInput::ConsoleInput(LineHandler onLine, std::string prompt)
     : onLine_(std::move(onLine)), prompt_(std::move(prompt)), terminal_(IsTerminal()) {

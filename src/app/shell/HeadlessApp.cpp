@@ -14,8 +14,8 @@ constexpr const char* kPrompt = "torvane> ";
 
 std::string SummaryRowText(const CSummaryItem& item) {
     const std::string bib = item.bib ? std::to_string(item.bib) : std::string();
-    return Format("RES  %5s %-25s %-12s %-4s %s", bib.c_str(), item.name.c_str(),
-                  item.time.c_str(), item.passage.c_str(), item.status.c_str());
+    return Format("RES  %5s %-25s %-12s %-4s %s", bib.c_str(), item.name.c_str(), item.time.c_str(),
+                  item.passage.c_str(), item.status.c_str());
 }
 
 // Prints the rows a list announces, as they arrive.
@@ -52,8 +52,8 @@ void HeadlessApp::ConnectListPrinters() {
     PrintAppendedRows(
         lists.log, [](TextListModel& model, int row) { return model.Line(row); }, print);
     PrintAppendedRows(
-        lists.detections,
-        [](TextListModel& model, int row) { return "DET  " + model.Line(row); }, print);
+        lists.detections, [](TextListModel& model, int row) { return "DET  " + model.Line(row); },
+        print);
     PrintAppendedRows(
         lists.summary,
         [](SummaryListModel& model, int row) { return SummaryRowText(model.Item(row)); }, print);
@@ -84,7 +84,8 @@ bool HeadlessApp::InitInstance() {
     core_->LoadChipTableAndLog();
     std::string started = Tr("Application started...", "Application démarrée...");
     if (!core_->State().flowOpen) {
-        started += Tr("\nBut detection flow is closed!", "\nMais le flux des détections est fermé !");
+        started +=
+            Tr("\nBut detection flow is closed!", "\nMais le flux des détections est fermé !");
     }
     status_.ShowTrayBalloon(0, started);
     core_->StartListener(port);

@@ -16,7 +16,7 @@ void WriteSignalToPipe(int signalNumber) {
 }
 
 void Catch(int signalNumber) {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = WriteSignalToPipe;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -12,30 +12,31 @@
 namespace {
 
 void PrintUsage() {
-    std::fputs(torvane::Tr(
-                   "Usage: torvane [--headless] [--help] [--version]\n"
-                   "\n"
-                   "Timing proxy between a MyLaps timing source and Ostrak Pro.\n"
-                   "\n"
-                   "  --headless   run without windows: the log goes to standard output and the\n"
-                   "               operator's commands are read from standard input (type help)\n"
-                   "  --help       show this help and stop\n"
-                   "  --version    show the version and stop\n"
-                   "\n"
-                   "Without a display (neither DISPLAY nor WAYLAND_DISPLAY set), Torvane runs\n"
-                   "headless by itself. SIGTERM, SIGINT and SIGHUP stop it cleanly.\n",
-                   "Usage : torvane [--headless] [--help] [--version]\n"
-                   "\n"
-                   "Proxy de chronométrage entre une source MyLaps et Ostrak Pro.\n"
-                   "\n"
-                   "  --headless   sans fenêtre : les traces vont sur la sortie standard et les\n"
-                   "               commandes de l'opérateur sont lues sur l'entrée standard (help)\n"
-                   "  --help       affiche cette aide et s'arrête\n"
-                   "  --version    affiche la version et s'arrête\n"
-                   "\n"
-                   "Sans affichage (ni DISPLAY ni WAYLAND_DISPLAY), Torvane démarre de lui-même\n"
-                   "sans fenêtre. SIGTERM, SIGINT et SIGHUP l'arrêtent proprement.\n"),
-               stdout);
+    std::fputs(
+        torvane::Tr(
+            "Usage: torvane [--headless] [--help] [--version]\n"
+            "\n"
+            "Timing proxy between a MyLaps timing source and Ostrak Pro.\n"
+            "\n"
+            "  --headless   run without windows: the log goes to standard output and the\n"
+            "               operator's commands are read from standard input (type help)\n"
+            "  --help       show this help and stop\n"
+            "  --version    show the version and stop\n"
+            "\n"
+            "Without a display (neither DISPLAY nor WAYLAND_DISPLAY set), Torvane runs\n"
+            "headless by itself. SIGTERM, SIGINT and SIGHUP stop it cleanly.\n",
+            "Usage : torvane [--headless] [--help] [--version]\n"
+            "\n"
+            "Proxy de chronométrage entre une source MyLaps et Ostrak Pro.\n"
+            "\n"
+            "  --headless   sans fenêtre : les traces vont sur la sortie standard et les\n"
+            "               commandes de l'opérateur sont lues sur l'entrée standard (help)\n"
+            "  --help       affiche cette aide et s'arrête\n"
+            "  --version    affiche la version et s'arrête\n"
+            "\n"
+            "Sans affichage (ni DISPLAY ni WAYLAND_DISPLAY), Torvane démarre de lui-même\n"
+            "sans fenêtre. SIGTERM, SIGINT et SIGHUP l'arrêtent proprement.\n"),
+        stdout);
 }
 
 bool HasDisplay() {
