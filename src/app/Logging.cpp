@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <locale>
 #include <mutex>
@@ -53,7 +54,9 @@ void AppendToLogFile(const std::string& bytes) {
 }
 
 bool HasLineEnds(const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
+    // Two scans with memchr: find_first_of would test every character against the set.
+    return std::memchr(text.data(), '\r', text.size()) ||
+           std::memchr(text.data(), '\n', text.size());
 }
 
 // Thousands of lines a second share a handful of seconds: each stamp text is made once per
