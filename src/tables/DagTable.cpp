@@ -10,11 +10,12 @@ namespace {
 
 constexpr std::size_t kMaxKeyLength = sizeof(CDagItem::key) - 1;
 
-// Entries in file order, and an index from the ASCII-lower-cased key to the position of the
-// first entry with that key, so a look-up in a large table costs no scan.
+// Entries in file order, and an index from the ASCII-lower-cased key to the value of the first
+// entry with that key, so a look-up in a large table costs no scan (and, entries being only
+// appended or emptied all at once, no visit to the entry itself).
 struct DagTableState {
     std::vector<CDagItem> entries;
-    std::unordered_map<std::string, std::size_t> firstByFoldedKey;
+    std::unordered_map<std::string, std::int32_t> firstValueByFoldedKey;
 };
 
 DagTableState& Table() {
@@ -51,7 +52,7 @@ void DagTableEmpty() {
     CDagTableLocker locker;
     DagTableState& table = Table();
     std::vector<CDagItem>().swap(table.entries);
-    table.firstByFoldedKey.clear();
+    table.firstValueByFoldedKey.clear();
 }
 
 bool DagTableAdd(const std::string& key, std::int32_t value) {
@@ -62,7 +63,7 @@ bool DagTableAdd(const std::string& key, std::int32_t value) {
     std::memcpy(item.key, key.data(), key.size());
     item.key[key.size()] = '\0';
     item.value = value;
-    table.firstByFoldedKey.try_emplace(FoldAsciiCase(key), table.entries.size() - 1);
+    table.firstValueByFoldedKey.try_emplace(FoldAsciiCase(key), value);
     return true;
 }
 
@@ -76,9 +77,9 @@ bool DagTableFindValue(const std::string& key, int& value) {
     const DagTableState& table = Table();
     if (table.entries.empty()) return false;
     value = -1;
-    const auto found = table.firstByFoldedKey.find(FoldAsciiCase(key));
-    if (found == table.firstByFoldedKey.end()) return false;
-    value = table.entries[found->second].value;
+    const auto found = table.firstValueByFoldedKey.find(FoldAsciiCase(key));
+    if (found == table.firstValueByFoldedKey.end()) return false;
+    value = found->second;
     return true;
 }
 
