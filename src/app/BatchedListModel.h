@@ -30,19 +30,22 @@ public:
 
 // An append-only list shown by a view. Rows are stored at once but announced to views in
 // batches, at most every `kFlushIntervalMs`, so thousands of lines a second cost a few
-// repaints, not one each. `Store` keeps the rows: push_back, operator[], size, EraseFront,
-// clear, and the value_type that Append takes.
+// repaints, not one each. A list view lays out all its rows again for every batch, so a long
+// list waits longer between batches (FlushIntervalMs): the view's work stays a small share of
+// the time however many rows there are. `Store` keeps the rows: push_back, operator[], size,
+// EraseFront, clear, and the value_type that Append takes.
 template <typename Store>
 class BatchedListModel : public QAbstractListModel {
 public:
     using Item = typename Store::value_type;
     static constexpr int kFlushIntervalMs = 50;
+    static constexpr int kLongestFlushIntervalMs = 1000;
+    static constexpr int kShownRowsPerMs = 2000;  // 100,000 shown rows: 50 ms; 1,000,000: 500 ms
     using NoticeWriter = std::function<void(const std::string&)>;
 
     explicit BatchedListModel(PurgePolicy policy = {}, QObject* parent = nullptr)
         : QAbstractListModel(parent), policy_(std::move(policy)) {
         flushTimer_.setSingleShot(true);
-        flushTimer_.setInterval(kFlushIntervalMs);
         QObject::connect(&flushTimer_, &QTimer::timeout, this, [this] { Flush(); });
     }
 
@@ -55,7 +58,12 @@ public:
     void Append(Item item) {
         items_.push_back(std::move(item));
         if (policy_.limit > 0 && Count() > policy_.limit) Purge();
-        if (!flushTimer_.isActive()) flushTimer_.start();
+        if (!flushTimer_.isActive()) flushTimer_.start(FlushIntervalMs());
+    }
+
+    // The wait between a row's arrival and the batch that shows it.
+    int FlushIntervalMs() const {
+        return std::clamp(shownRows_ / kShownRowsPerMs, kFlushIntervalMs, kLongestFlushIntervalMs);
     }
 
     void Clear() {
