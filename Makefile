@@ -30,5 +30,9 @@ bench: deps
 	@cmake --build $(BENCH_BUILD_DIR) -j$(JOBS) --target torvane mylaps-sim ostrak-sim baseline-relay
 	@python3 bench/bench.py --build $(BENCH_BUILD_DIR) --out bench/RESULTS.md $(BENCH_ARGS)
 
+# Renders every window into ./screenshots/*.png, without a desktop.
+screenshots: build
+	@BUILD_DIR=$(BUILD_DIR) scripts/screenshots
+
 clean:
 	rm -rf $(BUILD_DIR)
