@@ -52,7 +52,7 @@ void Core::AttachMessageTarget() {
 }
 
 void Core::DeliverPendingWork() {
-    QCoreApplication::sendPostedEvents(&router_);
+    DeliverPostedMessages();
     lists_.detections.Flush();
     lists_.summary.Flush();
     lists_.log.Flush();

@@ -44,6 +44,10 @@ void SetMessageTarget(QObject* target);
 bool MessageTargetExists();
 
 // Posts to the target from any thread; returns false (and drops the payload) when there is none.
+// Messages reach the target in the order they were posted, each as a PostedMessageEvent sent
+// on the target's thread from the event loop; a burst of them costs one pass of the loop.
 bool PostToTarget(int id, std::intptr_t wParam, std::unique_ptr<PostedPayload> lParam = nullptr);
+// Hands every message still waiting to the target now, on the calling (target's) thread.
+void DeliverPostedMessages();
 
 }  // namespace torvane
