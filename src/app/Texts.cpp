@@ -1,5 +1,6 @@
 #include "app/Texts.h"
 
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
@@ -25,6 +26,21 @@ std::string Format(const char* format, ...) {
     std::string result = FormatV(format, args);
     va_end(args);
     return result;
+}
+
+void AppendNumber(std::string& out, long value, int minDigits) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    // As printf: the width counts the sign, and the zeros go between the sign and the digits.
+    const bool negative = value < 0;
+    const long width = static_cast<long>(end - digits);
+    if (negative) out += '-';
+    if (width < minDigits) out.append(static_cast<std::size_t>(minDigits - width), '0');
+    out.append(digits + (negative ? 1 : 0), end);
+}
+
+std::string_view UpToNul(const std::string& text) {
+    return std::string_view(text.c_str());
 }
 
 std::string Trim(const std::string& text) {

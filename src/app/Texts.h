@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 
 namespace torvane {
 
@@ -15,6 +16,13 @@ inline const char* Tr(const char* english, const char* french) {
 // printf-style formatting into a std::string (the program's texts are printf formats).
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatV(const char* format, va_list args);
+
+// Appends a whole number as printf's "%0<minDigits>ld" writes it; for the few texts made for
+// every passing, where printf's parsing of the format is most of their cost.
+void AppendNumber(std::string& out, long value, int minDigits = 1);
+
+// The text as printf's "%s" takes it: up to its first NUL byte.
+std::string_view UpToNul(const std::string& text);
 
 // Removes leading and trailing blanks, tabs, CR and LF.
 std::string Trim(const std::string& text);

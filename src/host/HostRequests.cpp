@@ -12,8 +12,15 @@ constexpr int kDetectionCount = 1;
 
 std::string BuildNumberedDetectionCommand(const std::string& box, int bib,
                                           const std::string& raceTime) {
-    return Format("AddDagClock(%d\t%s\t%d\t%d\t%s)", kDetectionKind, box.c_str(), bib,
-                  kDetectionCount, raceTime.c_str());
+    // "AddDagClock(%d\t%s\t%d\t%d\t%s)", written directly: this runs for every passing.
+    std::string command = "AddDagClock(";
+    AppendNumber(command, kDetectionKind);
+    command.append("\t").append(UpToNul(box)).append("\t");
+    AppendNumber(command, bib);
+    command += '\t';
+    AppendNumber(command, kDetectionCount);
+    command.append("\t").append(UpToNul(raceTime)).append(")");
+    return command;
 }
 
 std::string BuildTextualDetectionCommand(const std::string& box, const std::string& bibText,

@@ -216,9 +216,17 @@ void CChrono::AddDays(int dayCount) {
 
 std::string CChrono::FormatElapsed() const {
     if (!IsSet()) return "00:00:00.00";
-    return Format("%02ld:%02ld:%02ld.%02d", static_cast<long>(seconds / 3600),
-                  static_cast<long>((seconds % 3600) / 60), static_cast<long>(seconds % 60),
-                  milliseconds / 10);
+    // "%02ld:%02ld:%02ld.%02d", written directly: this runs for every passing.
+    std::string text;
+    text.reserve(11);
+    AppendNumber(text, static_cast<long>(seconds / 3600), 2);
+    text += ':';
+    AppendNumber(text, static_cast<long>((seconds % 3600) / 60), 2);
+    text += ':';
+    AppendNumber(text, static_cast<long>(seconds % 60), 2);
+    text += '.';
+    AppendNumber(text, milliseconds / 10, 2);
+    return text;
 }
 
 std::string CChrono::FormatClock() const {

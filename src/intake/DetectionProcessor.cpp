@@ -15,8 +15,15 @@
 namespace torvane {
 
 std::string DetectionListLine(const std::string& raceTime, const std::string& chip, int bib) {
-    if (bib > 0) return Format("%s    %s   n°%03d", raceTime.c_str(), chip.c_str(), bib);
-    return Format("%s    %s   n° ???", raceTime.c_str(), chip.c_str());
+    // "%s    %s   n°%03d" or "%s    %s   n° ???", written directly: this runs for every passing.
+    std::string line;
+    line.append(UpToNul(raceTime)).append("    ").append(UpToNul(chip)).append("   n°");
+    if (bib > 0) {
+        AppendNumber(line, bib, 3);
+    } else {
+        line.append(" ???");
+    }
+    return line;
 }
 
 DetectionProcessor::DetectionProcessor(RunningState& state, TextListModel& detectionList,

@@ -102,15 +102,18 @@ void MyLapsProtocol::ProcessStorePassings(const std::string& source, const std::
         const std::string chip = Slice(passing, 0, 7);
         const std::string timeField = Slice(passing, 7, 12);
         const std::string boxDate = "20" + Slice(passing, 31, 6);
-        Log(75, Format("<<< MYLAPS: %s   %s   %s   %s", source.c_str(), command.c_str(),
-                       chip.c_str(), timeField.c_str()));
+        // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
+        std::string line = "<<< MYLAPS: ";
+        line.append(UpToNul(source)).append("   ").append(UpToNul(command)).append("   ");
+        line.append(UpToNul(chip)).append("   ").append(UpToNul(timeField));
+        Log(75, std::move(line));
         processor_.ProcessPassing(source, chip, timeField, boxDate);
     }
 }
 
 void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
     if (!message) return;
-    Log(100, Format("Received: [%s]", message->text.c_str()));
+    Log(100, "Received: [" + std::string(UpToNul(message->text)) + "]");
     std::vector<std::string> fields = SplitFields(message->text);
     if (fields.size() < 2) {
         Log(0, Format(Tr("$$$ MyLaps protocol error: %s", "$$$ Erreur de protocole MyLaps: %s"),
