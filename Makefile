@@ -27,7 +27,8 @@ test: build
 # Not a test: it measures and writes bench/RESULTS.md, and asserts nothing.
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(BENCH_BUILD_DIR) -j$(JOBS) --target torvane mylaps-sim ostrak-sim baseline-relay
+	@cmake --build $(BENCH_BUILD_DIR) -j$(JOBS) --target torvane mylaps-sim ostrak-sim \
+		baseline-relay -- --no-print-directory
 	@python3 bench/bench.py --build $(BENCH_BUILD_DIR) --out bench/RESULTS.md $(BENCH_ARGS)
 
 # Renders every window into ./screenshots/*.png, without a desktop.
