@@ -1,7 +1,7 @@
 #include "app/ActivityLists.h"
 
 #include "app/DisplayText.h"
-#include "app/Logging.h"
+#include "base/Logging.h"
 
 namespace torvane {
 

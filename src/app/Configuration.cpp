@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "app/Core.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "intake/DagFile.h"
 
 namespace torvane {

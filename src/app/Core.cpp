@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "app/PostedMessage.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/PostedMessage.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "net/MyLapsMessage.h"
 #include "tables/ChipTable.h"
 

@@ -5,10 +5,11 @@
 #include <string>
 
 #include "app/ActivityLists.h"
-#include "app/Logging.h"
+#include "app/LogService.h"
 #include "app/OperatorPorts.h"
 #include "app/RunningState.h"
 #include "app/TimerService.h"
+#include "base/Logging.h"
 #include "host/DetectionForwarder.h"
 #include "host/HostAnswerHandler.h"
 #include "host/LinkSupervisor.h"

@@ -5,7 +5,7 @@
 
 #include "app/Configuration.h"
 #include "app/Core.h"
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "intake/ManualDetectionForm.h"
 #include "tables/DagTable.h"
 
@@ -19,15 +19,16 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
-std::string HostStateText(int state) {
+std::string HostStateText(HostLinkState state) {
     switch (state) {
-        case 1:
+        case HostLinkState::Connecting:
             return Tr("connecting", "connexion en cours");
-        case 2:
+        case HostLinkState::Connected:
             return Tr("connected", "connecté");
-        default:
-            return Tr("disconnected", "déconnecté");
+        case HostLinkState::Disconnected:
+            break;
     }
+    return Tr("disconnected", "déconnecté");
 }
 
 std::optional<int> DayOffsetWord(const std::string& word) {
@@ -146,7 +147,7 @@ void OperatorCommands::Execute(const std::string& line) {
 void OperatorCommands::Status() {
     const RunningState& state = core_.State();
     const std::string mylaps =
-        state.myLapsLinkState == 2
+        state.myLapsLinkState == MyLapsLinkState::Connected
             ? Format(Tr("connected (%d source(s))", "connecté (%d source(s))"),
                      state.connectedSources)
             : Tr("waiting for a connection", "en attente de connexion");

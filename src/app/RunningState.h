@@ -5,6 +5,10 @@
 
 namespace torvane {
 
+// The link states keep the values the status table and the settings have always used.
+enum class HostLinkState : int { Disconnected = 0, Connecting = 1, Connected = 2 };
+enum class MyLapsLinkState : int { Waiting = 0, Connected = 2 };
+
 // The running state of the program: read and changed on the user-interface thread only.
 struct RunningState {
     // Start-up settings.
@@ -24,9 +28,8 @@ struct RunningState {
     std::string dagPath;
     int dagCounter = 1;
 
-    // Link states: host 0 disconnected, 1 connecting, 2 connected; MyLaps 0 waiting, 2 connected.
-    int hostLinkState = 0;
-    int myLapsLinkState = 0;
+    HostLinkState hostLinkState = HostLinkState::Disconnected;
+    MyLapsLinkState myLapsLinkState = MyLapsLinkState::Waiting;
     int connectedSources = 0;
 };
 

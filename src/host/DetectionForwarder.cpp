@@ -1,7 +1,7 @@
 #include "host/DetectionForwarder.h"
 
-#include "app/Logging.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/Texts.h"
 #include "net/HostLink.h"
 
 namespace torvane {

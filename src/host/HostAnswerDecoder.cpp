@@ -1,6 +1,6 @@
 #include "host/HostAnswerDecoder.h"
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "host/RunnerResult.h"
 #include "host/ScanfReader.h"
 

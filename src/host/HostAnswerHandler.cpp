@@ -3,7 +3,7 @@
 #include <QMetaObject>
 
 #include "app/ActivityLists.h"
-#include "app/Logging.h"
+#include "base/Logging.h"
 #include "host/HostAnswerDecoder.h"
 
 namespace torvane {

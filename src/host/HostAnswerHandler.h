@@ -3,7 +3,7 @@
 #include <QObject>
 #include <string>
 
-#include "app/NamedLock.h"
+#include "base/NamedLock.h"
 
 namespace torvane {
 

@@ -1,6 +1,6 @@
 #include "host/HostRequests.h"
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace torvane {
 

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "host/HostAnswerDecoder.h"
 
 namespace torvane {

@@ -1,6 +1,6 @@
 #include "host/LinkStatusTable.h"
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {
@@ -8,43 +8,51 @@ namespace {
 constexpr int kDisconnectionSound = 163;
 constexpr int kReadySound = 132;
 
-std::string HostPart(int hostState) {
+std::string HostPart(HostLinkState hostState) {
     switch (hostState) {
-        case 0:
+        case HostLinkState::Disconnected:
             return Tr("Ostrak disconnected", "Déconnecté de Ostrak");
-        case 1:
+        case HostLinkState::Connecting:
             return Tr("Connecting to Ostrak", "Connexion à Ostrak en cours");
-        default:
-            return Tr("Ostrak connected", "Connecté à Ostrak");
+        case HostLinkState::Connected:
+            break;
     }
+    return Tr("Ostrak connected", "Connecté à Ostrak");
 }
 
-std::string MyLapsPart(int myLapsState) {
-    return myLapsState == 0 ? Tr("Waiting for MyLaps connection", "En attente de connexion MyLaps")
-                            : Tr("MyLaps connected", "Connecté à MyLaps");
+std::string MyLapsPart(MyLapsLinkState myLapsState) {
+    return myLapsState == MyLapsLinkState::Waiting
+               ? Tr("Waiting for MyLaps connection", "En attente de connexion MyLaps")
+               : Tr("MyLaps connected", "Connecté à MyLaps");
 }
 
-int IconOf(bool flowOpen, int hostState, int myLapsState) {
-    // Rows are (host 0 / 1 / 2) × (MyLaps 0 / 2); host 1 without MyLaps has no icon.
+int IconOf(bool flowOpen, HostLinkState hostState, MyLapsLinkState myLapsState) {
+    // Rows are (host disconnected / connecting / connected) × (MyLaps waiting / connected);
+    // connecting without MyLaps has no icon.
     static constexpr int kOpen[3][2] = {{132, 133}, {0, 130}, {131, 134}};
     static constexpr int kClosed[3][2] = {{141, 142}, {0, 140}, {143, 144}};
-    const int column = myLapsState == 2 ? 1 : 0;
-    return flowOpen ? kOpen[hostState][column] : kClosed[hostState][column];
+    const int row = static_cast<int>(hostState);
+    const int column = myLapsState == MyLapsLinkState::Connected ? 1 : 0;
+    return flowOpen ? kOpen[row][column] : kClosed[row][column];
 }
 
 }  // namespace
 
-std::optional<LinkStatusRow> FindLinkStatusRow(bool flowOpen, int hostState, int myLapsState) {
-    if (hostState < 0 || hostState > 2 || (myLapsState != 0 && myLapsState != 2)) return {};
+std::optional<LinkStatusRow> FindLinkStatusRow(bool flowOpen, HostLinkState hostState,
+                                               MyLapsLinkState myLapsState) {
+    const int host = static_cast<int>(hostState);
+    const bool knownMyLaps =
+        myLapsState == MyLapsLinkState::Waiting || myLapsState == MyLapsLinkState::Connected;
+    if (host < 0 || host > 2 || !knownMyLaps) return {};
     LinkStatusRow row;
     row.iconId = IconOf(flowOpen, hostState, myLapsState);
     row.tip = HostPart(hostState) + "\n" + MyLapsPart(myLapsState);
     if (!flowOpen) row.tip += Tr("\nDetection flow is closed", "\nFlux des détections fermé");
 
-    if (hostState == 0 && myLapsState == 0) {
+    if (hostState == HostLinkState::Disconnected && myLapsState == MyLapsLinkState::Waiting) {
         row.balloon = Tr("Disconnection Ostrak - MyLaps", "Déconnexion Ostrak - MyLaps");
         row.soundId = kDisconnectionSound;
-    } else if (hostState == 2 && myLapsState == 2) {
+    } else if (hostState == HostLinkState::Connected && myLapsState == MyLapsLinkState::Connected) {
         row.balloon = flowOpen ? Tr("Connection Ostrak - MyLaps is ready",
                                     "Connexion Ostrak - MyLaps effectuée")
                                : Tr("Connection Ostrak - MyLaps is ready\nBut detection flow is "

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "app/RunningState.h"
+
 namespace torvane {
 
 // What the notification icon shows for one combination of detection flow, host link state
@@ -14,6 +16,8 @@ struct LinkStatusRow {
     int soundId = 0;
 };
 
-std::optional<LinkStatusRow> FindLinkStatusRow(bool flowOpen, int hostState, int myLapsState);
+// Nothing for a state outside the table.
+std::optional<LinkStatusRow> FindLinkStatusRow(bool flowOpen, HostLinkState hostState,
+                                               MyLapsLinkState myLapsState);
 
 }  // namespace torvane

@@ -1,10 +1,10 @@
 #include "host/LinkSupervisor.h"
 
-#include "app/Logging.h"
 #include "app/OperatorPorts.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
 #include "app/TimerService.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "host/LinkStatusTable.h"
@@ -24,26 +24,25 @@ LinkSupervisor::LinkSupervisor(RunningState& state, HostLink& hostLink, Detectio
       status_(status) {}
 
 void LinkSupervisor::OnHostNotice(std::intptr_t notice) {
-    switch (notice) {
-        case 1:
-            state_.hostLinkState = 1;
+    switch (static_cast<HostNotice>(notice)) {
+        case HostNotice::Attempt:
+            state_.hostLinkState = HostLinkState::Connecting;
             Log(0, Tr("Attempt to connect to Ostrak Pro",
                       "+ Tentative de Connexion Directe à Ostrak Pro"));
             break;
-        case 2:
-            state_.hostLinkState = 2;
+        case HostNotice::Connected:
+            state_.hostLinkState = HostLinkState::Connected;
             Log(0, Tr("Ostrak Pro connected sucessfully",
                       "+ Connexion Directe à Ostrak Pro effectuée avec succès"));
             // Detections held while the host was away go first, before the queries.
             forwarder_.SendHeld();
             timers_.SetTimer(kQueryTimer, kQueryDelayMs);
             break;
-        case 3:
-            state_.hostLinkState = 0;
+        case HostNotice::Ended:
+            state_.hostLinkState = HostLinkState::Disconnected;
             Log(0, Tr("Ostrak Pro disconnected", "+ Déconnecté de Ostrak Pro"));
-            if (state_.myLapsLinkState == 2) timers_.SetTimer(kReconnectTimer, kReconnectDelayMs);
-            break;
-        default:
+            if (state_.myLapsLinkState == MyLapsLinkState::Connected)
+                timers_.SetTimer(kReconnectTimer, kReconnectDelayMs);
             break;
     }
     UpdateLinkStatus(true);
@@ -58,13 +57,15 @@ void LinkSupervisor::OnQueryTimer() {
 
 void LinkSupervisor::OnReconnectTimer() {
     timers_.KillTimer(kReconnectTimer);
-    if (state_.hostLinkState != 0 || state_.myLapsLinkState != 2) return;
+    if (state_.hostLinkState != HostLinkState::Disconnected ||
+        state_.myLapsLinkState != MyLapsLinkState::Connected)
+        return;
     const int port = ReadIniInt("Ostrak", "Port", 8283);
     WriteIniInt("Ostrak", "Port", port);
     const std::string host = ReadIniString("Ostrak", "Host", LoopbackHostName());
     WriteIniString("Ostrak", "Host", host);
     hostLink_.StartHostLink(host, port, kReconnectRetryDelaySeconds);
-    state_.hostLinkState = 1;
+    state_.hostLinkState = HostLinkState::Connecting;
 }
 
 void LinkSupervisor::UpdateLinkStatus(bool announce) {
@@ -79,15 +80,16 @@ void LinkSupervisor::UpdateLinkStatus(bool announce) {
 }
 
 bool LinkSupervisor::IsAnyLinkActive() const {
-    return state_.hostLinkState != 0 || state_.myLapsLinkState != 0;
+    return state_.hostLinkState != HostLinkState::Disconnected ||
+           state_.myLapsLinkState != MyLapsLinkState::Waiting;
 }
 
 void LinkSupervisor::DisconnectAll() {
-    if (state_.hostLinkState != 0) {
+    if (state_.hostLinkState != HostLinkState::Disconnected) {
         timers_.KillTimer(kQueryTimer);
         hostLink_.StopHostLink();
     }
-    if (state_.myLapsLinkState != 0) listener_.CloseAllSourceConnections();
+    if (state_.myLapsLinkState != MyLapsLinkState::Waiting) listener_.CloseAllSourceConnections();
     RefreshButtons();
 }
 

@@ -7,8 +7,8 @@
 #include <limits>
 #include <optional>
 
-#include "app/Clock.h"
-#include "app/Texts.h"
+#include "base/Clock.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/Logging.h"
-#include "app/Texts.h"
-#include "intake/CalendarText.h"
+#include "base/CalendarText.h"
+#include "base/Logging.h"
+#include "base/Texts.h"
 
 namespace torvane {
 

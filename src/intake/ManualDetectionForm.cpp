@@ -4,9 +4,9 @@
 #include <cctype>
 #include <optional>
 
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
-#include "intake/CalendarText.h"
+#include "base/CalendarText.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {

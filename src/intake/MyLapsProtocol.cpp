@@ -1,8 +1,8 @@
 #include "intake/MyLapsProtocol.h"
 
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "intake/DetectionProcessor.h"
@@ -47,8 +47,9 @@ void MyLapsProtocol::OnConnection(std::intptr_t wParam) {
         WriteIniString("Ostrak", "Host", host);
         hostLink_.StartHostLink(host, port, kSourceRetryDelaySeconds);
         // A second source finds the host link already up: its state stays as it is.
-        if (state_.hostLinkState == 0) state_.hostLinkState = 1;
-        state_.myLapsLinkState = 2;
+        if (state_.hostLinkState == HostLinkState::Disconnected)
+            state_.hostLinkState = HostLinkState::Connecting;
+        state_.myLapsLinkState = MyLapsLinkState::Connected;
         ++state_.connectedSources;
     } else {
         Log(25, Tr("MyLaps disconnected", "+++ Déconnexion MyLaps"));
@@ -56,7 +57,7 @@ void MyLapsProtocol::OnConnection(std::intptr_t wParam) {
         // The host link serves every source: it ends with the last one.
         if (state_.connectedSources == 0) {
             hostLink_.StopHostLink();
-            state_.myLapsLinkState = 0;
+            state_.myLapsLinkState = MyLapsLinkState::Waiting;
         }
     }
     if (linksChanged_) linksChanged_();

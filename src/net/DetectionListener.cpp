@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/PostedMessage.h"
-#include "app/Texts.h"
+#include "base/PostedMessage.h"
+#include "base/Texts.h"
 #include "net/MessageFramer.h"
 #include "net/SocketIo.h"
 

@@ -16,9 +16,9 @@
 #include <system_error>
 #include <thread>
 
-#include "app/Logging.h"
-#include "app/PostedMessage.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/PostedMessage.h"
+#include "base/Texts.h"
 #include "net/HostLineFramer.h"
 #include "net/SocketIo.h"
 
@@ -29,9 +29,6 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 constexpr std::size_t kReceiveBlockBytes = 4096;
-constexpr int kNoticeAttempt = 1;
-constexpr int kNoticeConnected = 2;
-constexpr int kNoticeEnded = 3;
 
 // One run of the link thread: from its start to its end. StopHostLink marks it stopped.
 struct LinkRun {
@@ -41,8 +38,8 @@ struct LinkRun {
 
 enum class WaitOutcome { Writable, TimedOut, Stopped, Failed };
 
-void PostNotice(int notice) {
-    PostToTarget(WM_HOST_LINK_STATE, notice);
+void PostNotice(HostNotice notice) {
+    PostToTarget(WM_HOST_LINK_STATE, static_cast<std::intptr_t>(notice));
 }
 
 void LogLineTooLong(std::size_t bytes) {
@@ -241,7 +238,7 @@ void HostLink::Impl::Run(const std::shared_ptr<LinkRun>& run) {
         } else {
             CloseSocket(fd);
         }
-        PostNotice(kNoticeEnded);
+        PostNotice(HostNotice::Ended);
     }
     Finish(run);
 }
@@ -259,10 +256,10 @@ int HostLink::Impl::ConnectLoop(LinkRun& run) {
             targetPort = port;
             delay = retryDelaySeconds;
         }
-        PostNotice(kNoticeAttempt);
+        PostNotice(HostNotice::Attempt);
         const int fd = ConnectOnce(targetHost, targetPort, run);
         if (fd >= 0) return fd;
-        PostNotice(kNoticeEnded);
+        PostNotice(HostNotice::Ended);
         if (!WaitRetryDelay(run, delay)) return -1;
     }
 }
@@ -288,7 +285,7 @@ bool HostLink::Impl::Adopt(LinkRun& run, int fd) {
     if (run.stopped) return false;
     run.fd = fd;
     connected = true;
-    PostNotice(kNoticeConnected);  // under the lock: no notice 2 can follow a stop
+    PostNotice(HostNotice::Connected);  // under the lock: no notice 2 can follow a stop
     return true;
 }
 

@@ -6,6 +6,9 @@
 
 namespace torvane {
 
+// The notices of WM_HOST_LINK_STATE (its wParam).
+enum class HostNotice : int { Attempt = 1, Connected = 2, Ended = 3 };
+
 // The one outgoing TCP link to the Ostrak Pro host: a thread that resolves, connects with a
 // 2-second time-out and retries, then reads lines and posts them (WM_HOST_LINE) with its state
 // notices (WM_HOST_LINK_STATE: 1 attempt, 2 connected, 3 failed or ended).

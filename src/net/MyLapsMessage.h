@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/PostedMessage.h"
+#include "base/PostedMessage.h"
 
 namespace torvane {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "tables/DagTable.h"
 
 namespace torvane {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "tables/DagTable.h"
 
 namespace torvane {

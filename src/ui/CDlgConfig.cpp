@@ -9,7 +9,8 @@
 #include <QPushButton>
 
 #include "app/Core.h"
-#include "app/Texts.h"
+#include "base/Texts.h"
+#include "ui/ControlIds.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "ui/SoundPlayer.h"
@@ -18,6 +19,8 @@
 
 namespace torvane {
 namespace {
+
+namespace config = controls::config;
 
 constexpr int kWarningIcon = 136;
 constexpr int kWarningSound = 140;
@@ -45,50 +48,50 @@ void CDlgConfig::CreateControls() {
     connections->setTitle(Text(" TCP/IP Connections ", " Connexions TCP/IP "));
     layout.AddLabel("labelMyLaps", QRect(16, 20, 56, 8), QStringLiteral("MyLaps"));
     layout.AddLabel("labelMyLapsPort", QRect(78, 20, 25, 8), Text("Port :", "Port :"));
-    myLapsPort_ = layout.Add<QLineEdit>("1000", QRect(104, 17, 44, 14));
+    myLapsPort_ = layout.Add<QLineEdit>(config::kMyLapsPort, QRect(104, 17, 44, 14));
     layout.AddLabel("labelOstrak", QRect(16, 40, 56, 8), Text("Ostrak-Pro ", "Ostrak-Pro "));
     layout.AddLabel("labelHost", QRect(78, 40, 25, 8), Text("Host:", "Hôte :"));
-    host_ = layout.Add<QLineEdit>("1001", QRect(104, 37, 108, 14));
+    host_ = layout.Add<QLineEdit>(config::kHost, QRect(104, 37, 108, 14));
     layout.AddLabel("labelHostPort", QRect(220, 40, 22, 8), Text("Port :", "Port :"));
-    hostPort_ = layout.Add<QLineEdit>("1002", QRect(243, 37, 41, 14));
+    hostPort_ = layout.Add<QLineEdit>(config::kHostPort, QRect(243, 37, 41, 14));
 
     auto* others = layout.Add<QGroupBox>("groupOthers", QRect(7, 66, 286, 127));
     others->setTitle(Text(" Other settings ", " Divers "));
     layout.AddLabel("labelLongRaces", QRect(16, 81, 128, 8),
                     Text("Long (very very long) races", "Longues (très très longues) courses"));
-    daysToAdd_ = layout.Add<QComboBox>("1131", QRect());
+    daysToAdd_ = layout.Add<QComboBox>(config::kDaysToAdd, QRect());
     daysToAdd_->addItems({Text("Use today times", "Utiliser l'heure d'aujourd'hui"),
                           Text("Add 24 hours to times", "Ajouter 24h aux temps"),
                           Text("Add 48 hours to times", "Ajouter 48h aux temps"),
                           Text("Add 72 hours to times", "Ajouter 72h aux temps")});
     layout.PlaceDropDown(daysToAdd_, QRect(148, 78, 136, 60));
 
-    openAtStartup_ = layout.Add<QCheckBox>("1003", QRect(16, 95, 268, 12));
+    openAtStartup_ = layout.Add<QCheckBox>(config::kOpenAtStartup, QRect(16, 95, 268, 12));
     openAtStartup_->setText(
         Text("Open activity window when starting", "Ouvrir la fenêtre de suivi au lancement"));
-    haltedAtStartup_ = layout.Add<QCheckBox>("1010", QRect(16, 108, 268, 12));
+    haltedAtStartup_ = layout.Add<QCheckBox>(config::kHaltedAtStartup, QRect(16, 108, 268, 12));
     haltedAtStartup_->setText(
         Text("Close detection flow when starting", "Fermer le flux des détections au lancement"));
-    ignoreUnknown_ = layout.Add<QCheckBox>("1253", QRect(16, 121, 268, 12));
+    ignoreUnknown_ = layout.Add<QCheckBox>(config::kIgnoreUnknown, QRect(16, 121, 268, 12));
     ignoreUnknown_->setText(
         Text("Ignore chip ids which are not present in the chip table",
              "Ignorer les puces non présentes dans la table de correspondance"));
-    auto* reload = layout.Add<QPushButton>("1249", QRect(16, 136, 150, 14));
+    auto* reload = layout.Add<QPushButton>(config::kReloadChipTable, QRect(16, 136, 150, 14));
     reload->setText(Text("Reload chip table", "Recharger la table de correspondance"));
     reload->setAutoDefault(false);
 
-    dagWanted_ = layout.Add<QCheckBox>("1011", QRect(16, 156, 268, 12));
+    dagWanted_ = layout.Add<QCheckBox>(config::kDagWanted, QRect(16, 156, 268, 12));
     dagWanted_->setText(Text("Record all detections in a .DAG file",
                              "Enregistrer les détections dans un fichier .DAG"));
-    alsoTransmit_ = layout.Add<QCheckBox>("1012", QRect(28, 169, 256, 20));
+    alsoTransmit_ = layout.Add<QCheckBox>(config::kAlsoTransmit, QRect(28, 169, 256, 20));
     alsoTransmit_->setText(
         Text("Also transmit detections to Ostrak-Pro\nwhile recording to the DAG file",
              "Transmette à Ostrak-Pro également\nalors qu'on enregistre dans le fichier DAG "));
 
-    auto* ok = layout.Add<QPushButton>("1", QRect(88, 200, 56, 14));
+    auto* ok = layout.Add<QPushButton>(controls::kOk, QRect(88, 200, 56, 14));
     ok->setText(Text("OK", "OK"));
     ok->setDefault(true);
-    auto* cancel = layout.Add<QPushButton>("2", QRect(156, 200, 56, 14));
+    auto* cancel = layout.Add<QPushButton>(controls::kCancel, QRect(156, 200, 56, 14));
     cancel->setText(Text("Cancel", "Annuler"));
     cancel->setAutoDefault(false);
 

@@ -7,8 +7,9 @@
 #include <algorithm>
 
 #include "app/Core.h"
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "intake/ManualDetectionForm.h"
+#include "ui/ControlIds.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "ui/UiText.h"
@@ -16,6 +17,8 @@
 
 namespace torvane {
 namespace {
+
+namespace manual = controls::manual;
 
 constexpr int kDayOffsetIcon = 182;
 constexpr int kDayOffsetPoints = 12;
@@ -36,25 +39,26 @@ CDlgInsertTimeNew::CDlgInsertTimeNew(Core& core, std::vector<std::string> detect
 void CDlgInsertTimeNew::CreateControls() {
     const DialogUnitLayout layout(*this, kDesignedDialogUnits);
 
-    insertTime_ = layout.AddLabel("1082", QRect(7, 7, 143, 8), QString(), Qt::AlignCenter);
+    insertTime_ =
+        layout.AddLabel(manual::kInsertTime, QRect(7, 7, 143, 8), QString(), Qt::AlignCenter);
     QLabel* timeLabel =
         layout.AddLabelAt("labelTime", QPoint(7, 28), Text("Time to insert:", "Temps à insérer :"));
-    time_ = layout.Add<QLineEdit>("1240", QRect(73, 25, 70, 14));
+    time_ = layout.Add<QLineEdit>(manual::kTime, QRect(73, 25, 70, 14));
     layout.KeepLabelBeforeField(timeLabel, time_);
     time_->setAlignment(Qt::AlignCenter);
     QLabel* bibLabel =
         layout.AddLabelAt("labelBib", QPoint(7, 47), Text("Bib number:", "Numéro de dossard :"));
-    bib_ = layout.Add<QLineEdit>("1081", QRect(80, 44, 63, 14));
+    bib_ = layout.Add<QLineEdit>(manual::kBib, QRect(80, 44, 63, 14));
     layout.KeepLabelBeforeField(bibLabel, bib_);
     bib_->setAlignment(Qt::AlignCenter);
     QLabel* detectorLabel =
         layout.AddLabelAt("labelDetector", QPoint(7, 66), Text("Detector :", "Détecteur :"));
-    detectorList_ = layout.Add<QComboBox>("1083", QRect());
+    detectorList_ = layout.Add<QComboBox>(manual::kDetectors, QRect());
     layout.PlaceDropDown(detectorList_, QRect(60, 64, 83, 75));
     layout.KeepLabelBeforeField(detectorLabel, detectorList_);
     QLabel* correctionLabel = layout.AddLabel("labelCorrection", QRect(8, 95, 70, 9),
                                               Text("Time correction:", "Correction des temps :"));
-    dayOffsets_ = layout.Add<QComboBox>("1131", QRect());
+    dayOffsets_ = layout.Add<QComboBox>(manual::kDayOffsets, QRect());
     dayOffsets_->addItems({Text("Use today times", "Utiliser le temps tel quel"),
                            Text("Add 24 hours to times", "Ajouter 24h aux temps"),
                            Text("Add 48 hours to times", "Ajouter 48h aux temps"),
@@ -62,18 +66,18 @@ void CDlgInsertTimeNew::CreateControls() {
     layout.PlaceDropDown(dayOffsets_, QRect(79, 93, 99, 48));
     layout.KeepLabelBeforeField(correctionLabel, dayOffsets_);
 
-    auto* ok = layout.Add<QPushButton>("1", QRect(40, 121, 50, 14));
+    auto* ok = layout.Add<QPushButton>(controls::kOk, QRect(40, 121, 50, 14));
     ok->setText(Text("OK", "OK"));
     ok->setDefault(true);
-    auto* cancel = layout.Add<QPushButton>("2", QRect(102, 121, 50, 14));
+    auto* cancel = layout.Add<QPushButton>(controls::kCancel, QRect(102, 121, 50, 14));
     cancel->setText(Text("Cancel", "Annuler"));
     cancel->setAutoDefault(false);
 
-    dayOffsetIcon_ = layout.Add<QLabel>("1224", QRect(164, 15, 20, 20));
+    dayOffsetIcon_ = layout.Add<QLabel>(manual::kDayOffsetIcon, QRect(164, 15, 20, 20));
     dayOffsetIcon_->setAlignment(Qt::AlignCenter);
     const int iconSide = std::min({kIconPixels, dayOffsetIcon_->width(), dayOffsetIcon_->height()});
     dayOffsetIcon_->setPixmap(ResourceIcon(kDayOffsetIcon).pixmap(QSize(iconSide, iconSide)));
-    dayOffsetLabel_ = layout.Add<CLabelST>("1223", QRect(148, 2, 31, 13));
+    dayOffsetLabel_ = layout.Add<CLabelST>(manual::kDayOffsetLabel, QRect(148, 2, 31, 13));
     dayOffsetLabel_->setText(QStringLiteral("+ 24h"));
     dayOffsetLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 

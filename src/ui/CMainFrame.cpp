@@ -12,9 +12,10 @@
 
 #include "app/Core.h"
 #include "app/DisplayText.h"
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
+#include "ui/ControlIds.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"
 #include "ui/UiText.h"
@@ -221,7 +222,7 @@ std::unique_ptr<QDialog> CMainFrame::CreateAboutBox() {
         ->setTextFormat(Qt::PlainText);
     layout.AddLabel("aboutProxy", QRect(7, 46, 221, 10), texts[1], Qt::AlignCenter)
         ->setTextFormat(Qt::PlainText);
-    auto* ok = layout.Add<QPushButton>("1", QRect(92, 70, 50, 14));
+    auto* ok = layout.Add<QPushButton>(controls::kOk, QRect(92, 70, 50, 14));
     ok->setText(QStringLiteral("OK"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, about.get(), &QDialog::accept);

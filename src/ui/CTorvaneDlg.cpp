@@ -12,8 +12,9 @@
 #include <optional>
 
 #include "app/Core.h"
-#include "app/Logging.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/Texts.h"
+#include "ui/ControlIds.h"
 #include "ui/Resources.h"
 #include "ui/SummaryRowDelegate.h"
 #include "ui/UiText.h"
@@ -25,6 +26,8 @@
 
 namespace torvane {
 namespace {
+
+namespace activity = controls::activity;
 
 constexpr int kProgramIcon = 128;
 constexpr int kHintIcon = 138;
@@ -123,23 +126,23 @@ void CTorvaneDlg::CreateControls() {
 
     AddLabel("labelDetections", QRect(7, 7, 91, 8),
              Text("Incoming MyLaps detections", "Détections MyLaps reçues"));
-    detectionList_ = AddList("1003", QRect(7, 17, 182, 132));
+    detectionList_ = AddList(activity::kDetectionList, QRect(7, 17, 182, 132));
     detectionList_->setModel(&lists.detections);
 
     AddLabel("labelSummary", QRect(199, 7, 174, 9),
              Text("Direct connection information", "Informations connexion directe"));
-    summaryList_ = AddList("1013", QRect(198, 17, 272, 132));
+    summaryList_ = AddList(activity::kSummaryList, QRect(198, 17, 272, 132));
     summaryList_->setItemDelegate(new SummaryRowDelegate(summaryList_));
     summaryList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     summaryList_->setModel(&lists.summary);
     new ScrollOnAppend(summaryList_);
 
-    configureButton_ =
-        AddButton("1014", QRect(477, 16, 76, 22), Text("Configuration...", "Configuration..."));
-    hideButton_ = AddButton("3", QRect(477, 43, 76, 22), Text("Hide", "Masquer"));
+    configureButton_ = AddButton(activity::kConfigure, QRect(477, 16, 76, 22),
+                                 Text("Configuration...", "Configuration..."));
+    hideButton_ = AddButton(activity::kHide, QRect(477, 43, 76, 22), Text("Hide", "Masquer"));
 
     QLabel* hint = AddLabel(
-        "1005", QRect(475, 67, 78, 59),
+        activity::kHint, QRect(475, 67, 78, 59),
         Text("If you hide Torvane activity panel,\nyou can display it again by clicking\nTorvane "
              "icon\nin Windows\nsystem tray.",
              "Si vous masquez cette fenêtre de suivi de Torvane,\nvous pourrez la "
@@ -148,48 +151,49 @@ void CTorvaneDlg::CreateControls() {
         Qt::AlignHCenter | Qt::AlignTop);
     hint->setWordWrap(true);
     ShrinkFontToFit(*hint, kSmallestHintPoints);
-    AddIcon("1006", QRect(509, 128, 21, 20), kHintIcon);
+    AddIcon(activity::kHintIcon, QRect(509, 128, 21, 20), kHintIcon);
 
-    insertButton_ = AddButton("1018", QRect(477, 151, 76, 25),
+    insertButton_ = AddButton(activity::kInsert, QRect(477, 151, 76, 25),
                               Text("Insert\na detection", "Insérer\nune détection"));
 
     flowButton_ = new CButtonST(this);
-    flowButton_->setObjectName(QStringLiteral("1009"));
+    flowButton_->setObjectName(QLatin1String(activity::kFlow));
     flowButton_->setCheckable(true);
     flowButton_->setAutoDefault(false);
     Place(flowButton_, QRect(479, 181, 74, 23));
 
     dayOffsetLabel_ = new CLabelST(this);
-    dayOffsetLabel_->setObjectName(QStringLiteral("1223"));
+    dayOffsetLabel_->setObjectName(QLatin1String(activity::kDayOffsetLabel));
     dayOffsetLabel_->setText(QStringLiteral("+ 24h"));
     dayOffsetLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Place(dayOffsetLabel_, QRect(477, 206, 50, 13));
-    dayOffsetIcon_ = AddIcon("1224", QRect(532, 207, 21, 20), kDayOffsetIcon);
+    dayOffsetIcon_ = AddIcon(activity::kDayOffsetIcon, QRect(532, 207, 21, 20), kDayOffsetIcon);
 
-    exitButton_ = AddButton("1004", QRect(477, 228, 76, 22), Text("Exit", "Quitter"));
-    AddButton("1012", QRect(477, 254, 76, 15),
+    exitButton_ = AddButton(activity::kExit, QRect(477, 228, 76, 22), Text("Exit", "Quitter"));
+    AddButton(activity::kClearLog, QRect(477, 254, 76, 15),
               Text("<<< Clear those logs", "<<< Effacer ces traces"));
 
     AddLabel("labelLogs", QRect(11, 161, 23, 9), Text("Logs", "Traces"));
-    AddButton("1015", QRect(395, 151, 76, 15),
+    AddButton(activity::kClearSummary, QRect(395, 151, 76, 15),
               Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
-    AddButton("1011", QRect(114, 151, 76, 15),
+    AddButton(activity::kClearDetections, QRect(114, 151, 76, 15),
               Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
 
-    logList_ = AddList("1007", QRect(7, 172, 463, 96));
+    logList_ = AddList(activity::kLogList, QRect(7, 172, 463, 96));
     logList_->setModel(&lists.log);
     new ScrollOnAppend(logList_);
 
-    AddLabel("1023", QRect(7, 273, 227, 9), QString());
+    AddLabel(activity::kVersion, QRect(7, 273, 227, 9), QString());
     if (kFrenchTexts) {
-        AddLabel("1021", QRect(330, 274, 60, 9), Text("Log level:", "Niveau de traces :"));
+        AddLabel(activity::kLevelLabel, QRect(330, 274, 60, 9),
+                 Text("Log level:", "Niveau de traces :"));
     } else {
-        AddLabel("1021", QRect(354, 274, 36, 9), Text("Log level:", "Niveau de traces :"),
-                 Qt::AlignRight | Qt::AlignVCenter);
+        AddLabel(activity::kLevelLabel, QRect(354, 274, 36, 9),
+                 Text("Log level:", "Niveau de traces :"), Qt::AlignRight | Qt::AlignVCenter);
     }
 
     levelBox_ = new QComboBox(this);
-    levelBox_->setObjectName(QStringLiteral("1020"));
+    levelBox_->setObjectName(QLatin1String(activity::kLevelBox));
     levelBox_->addItems({
         Text("  0    [Minimum]", "  0    [Minimum]"),
         Text(" 25   [Low]", " 25   [Faible]"),
@@ -203,16 +207,20 @@ void CTorvaneDlg::CreateControls() {
 }
 
 void CTorvaneDlg::RegisterResizeRules() {
-    for (const char* name : {"1004", "1012", "1020", "1021"})
+    for (const char* name :
+         {activity::kExit, activity::kClearLog, activity::kLevelBox, activity::kLevelLabel})
         AddResizeControl(findChild<QWidget*>(QLatin1String(name)), kFollowBottomRight);
-    for (const char* name : {"3", "1005", "1006", "1014"})
+    for (const char* name :
+         {activity::kHide, activity::kHint, activity::kHintIcon, activity::kConfigure})
         AddResizeControl(findChild<QWidget*>(QLatin1String(name)), kFollowRightEdge);
     AddResizeControl(detectionList_, kKeepPlaceAndSize);
     AddResizeControl(summaryList_, kWidenOnly);
     AddResizeControl(logList_, kWidenAndGrow);
-    AddResizeControl(findChild<QWidget*>(QStringLiteral("1023")), kFollowBottomEdge);
-    for (const char* name : {"1009", "1018", "1223", "1224", "1011", "1015", "labelDetections",
-                             "labelSummary", "labelLogs"})
+    AddResizeControl(findChild<QWidget*>(QLatin1String(activity::kVersion)), kFollowBottomEdge);
+    for (const char* name :
+         {activity::kFlow, activity::kInsert, activity::kDayOffsetLabel, activity::kDayOffsetIcon,
+          activity::kClearDetections, activity::kClearSummary, "labelDetections", "labelSummary",
+          "labelLogs"})
         AddResizeControl(findChild<QWidget*>(QLatin1String(name)));
 }
 
@@ -224,12 +232,12 @@ void CTorvaneDlg::ConnectCommands() {
     connect(flowButton_, &QPushButton::clicked, this,
             [this](bool checked) { OnFlowClicked(checked); });
     ActivityLists& lists = core_.Lists();
-    connect(findChild<QPushButton*>(QStringLiteral("1011")), &QPushButton::clicked, this,
-            [&lists] { lists.detections.Clear(); });
-    connect(findChild<QPushButton*>(QStringLiteral("1015")), &QPushButton::clicked, this,
-            [&lists] { lists.summary.Clear(); });
-    connect(findChild<QPushButton*>(QStringLiteral("1012")), &QPushButton::clicked, this,
-            [&lists] { lists.log.Clear(); });
+    connect(findChild<QPushButton*>(QLatin1String(activity::kClearDetections)),
+            &QPushButton::clicked, this, [&lists] { lists.detections.Clear(); });
+    connect(findChild<QPushButton*>(QLatin1String(activity::kClearSummary)), &QPushButton::clicked,
+            this, [&lists] { lists.summary.Clear(); });
+    connect(findChild<QPushButton*>(QLatin1String(activity::kClearLog)), &QPushButton::clicked,
+            this, [&lists] { lists.log.Clear(); });
     connect(levelBox_, &QComboBox::currentIndexChanged, this,
             [this](int index) { OnWindowLevelChosen(index); });
 }
@@ -241,7 +249,7 @@ void CTorvaneDlg::Initialise() {
     core_.LoadLogLevels();
     SelectWindowLevelItem(core_.Logs().WindowLevel());
     ShowFlowState(core_.State().flowOpen);
-    findChild<QLabel*>(QStringLiteral("1023"))->setText(QString::fromUtf8(kVersionText));
+    findChild<QLabel*>(QLatin1String(activity::kVersion))->setText(QString::fromUtf8(kVersionText));
     RefreshButtons();
     Log(0, StartLineText());
     ShowDayOffset(core_.State().daysToAdd);

@@ -3,7 +3,7 @@
 #include <QIcon>
 #include <functional>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "widgets/CResizeDialog.h"
 #include "widgets/DialogUnits.h"
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace torvane {
 

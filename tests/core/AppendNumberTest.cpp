@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "intake/Chrono.h"
 
 namespace torvane {

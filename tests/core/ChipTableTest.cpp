@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "support/TempFolder.h"
 #include "tables/ChipTable.h"
 #include "tables/DagTable.h"

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "app/Clock.h"
-#include "app/Texts.h"
-#include "intake/CalendarText.h"
+#include "base/CalendarText.h"
+#include "base/Clock.h"
+#include "base/Texts.h"
 #include "intake/Chrono.h"
 
 namespace torvane {

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "app/Clock.h"
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/Clock.h"
-#include "app/Logging.h"
+#include "base/Clock.h"
+#include "base/Logging.h"
 #include "intake/DagFile.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"

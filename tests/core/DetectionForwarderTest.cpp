@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/Clock.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
 
@@ -27,8 +27,9 @@ protected:
     }
     bool ConnectHost() {
         harness.core().Host().StartHostLink("127.0.0.1", host.Port(), 1);
-        return host.WaitForConnection() &&
-               WaitUntil([&] { return harness.core().State().hostLinkState == 2; });
+        return host.WaitForConnection() && WaitUntil([&] {
+                   return harness.core().State().hostLinkState == HostLinkState::Connected;
+               });
     }
 
     TcpServer host;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/Clock.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"
 

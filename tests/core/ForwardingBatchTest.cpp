@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "host/DetectionForwarder.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
@@ -30,8 +30,9 @@ protected:
     }
     bool ConnectHost() {
         harness.core().Host().StartHostLink("127.0.0.1", host.Port(), 1);
-        return host.WaitForConnection() &&
-               WaitUntil([&] { return harness.core().State().hostLinkState == 2; });
+        return host.WaitForConnection() && WaitUntil([&] {
+                   return harness.core().State().hostLinkState == HostLinkState::Connected;
+               });
     }
     void ForwardInOneBatch(int firstBib, int count) {
         DetectionForwarder::Batch batch(harness.core().Forwarder());

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "support/LoopbackSockets.h"
 #include "support/PostedMessageRecorder.h"
 

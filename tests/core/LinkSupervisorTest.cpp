@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "host/LinkStatusTable.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
@@ -36,14 +36,14 @@ protected:
 
 TEST_F(LinkSupervisorTest, NoticesMoveTheHostStateAndAreLogged) {
     Notice(1);
-    EXPECT_EQ(state().hostLinkState, 1);
+    EXPECT_EQ(state().hostLinkState, HostLinkState::Connecting);
     Notice(2);
-    EXPECT_EQ(state().hostLinkState, 2);
+    EXPECT_EQ(state().hostLinkState, HostLinkState::Connected);
     EXPECT_TRUE(harness.timers.IsTimerActive(kQueryTimer));
     Notice(3);
-    EXPECT_EQ(state().hostLinkState, 0);
+    EXPECT_EQ(state().hostLinkState, HostLinkState::Disconnected);
     Notice(7);
-    EXPECT_EQ(state().hostLinkState, 0);
+    EXPECT_EQ(state().hostLinkState, HostLinkState::Disconnected);
     EXPECT_EQ(harness.ShownLog(),
               (std::vector<std::string>{"+ Tentative de Connexion Directe à Ostrak Pro",
                                         "+ Connexion Directe à Ostrak Pro effectuée avec succès",
@@ -53,7 +53,7 @@ TEST_F(LinkSupervisorTest, NoticesMoveTheHostStateAndAreLogged) {
 TEST_F(LinkSupervisorTest, QueryBurstGoesOutOnceThreeHundredMsAfterTheConnection) {
     harness.core().Host().StartHostLink("127.0.0.1", host.Port(), 1);
     ASSERT_TRUE(host.WaitForConnection());
-    ASSERT_TRUE(WaitUntil([&] { return state().hostLinkState == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return state().hostLinkState == HostLinkState::Connected; }));
     harness.timers.Advance(299);
     EXPECT_EQ(host.ReadForLines(0), 0u);
     harness.timers.Advance(1);
@@ -75,7 +75,7 @@ TEST_F(LinkSupervisorTest, AConnectionLostWithinThreeHundredMsGetsNoQueries) {
 }
 
 TEST_F(LinkSupervisorTest, ReconnectionComesTenSecondsAfterTheLastLossWhileASourceIsConnected) {
-    state().myLapsLinkState = 2;
+    state().myLapsLinkState = MyLapsLinkState::Connected;
     harness.timers.Advance(4000);
     Notice(3);
     harness.timers.Advance(5000);
@@ -84,7 +84,7 @@ TEST_F(LinkSupervisorTest, ReconnectionComesTenSecondsAfterTheLastLossWhileASour
     EXPECT_FALSE(harness.core().Host().IsRunning());
     harness.timers.Advance(1);
     EXPECT_TRUE(harness.core().Host().IsRunning());
-    EXPECT_EQ(state().hostLinkState, 1);
+    EXPECT_EQ(state().hostLinkState, HostLinkState::Connecting);
     EXPECT_TRUE(host.WaitForConnection());
     harness.core().Host().StopHostLink();
 }
@@ -93,7 +93,7 @@ TEST_F(LinkSupervisorTest, NoReconnectionWithoutASourceOrWhileTheLinkIsComingBac
     Notice(3);
     EXPECT_FALSE(harness.timers.IsTimerActive(kReconnectTimer));
 
-    state().myLapsLinkState = 2;
+    state().myLapsLinkState = MyLapsLinkState::Connected;
     Notice(3);
     Notice(1);  // something else restarted the link meanwhile
     harness.timers.Advance(10000);
@@ -101,13 +101,13 @@ TEST_F(LinkSupervisorTest, NoReconnectionWithoutASourceOrWhileTheLinkIsComingBac
 }
 
 TEST_F(LinkSupervisorTest, AnnouncementsComeOnlyWithNoticesAndOnlyForTheTwoRowsThatHaveThem) {
-    state().myLapsLinkState = 0;
+    state().myLapsLinkState = MyLapsLinkState::Waiting;
     Notice(3);
     ASSERT_EQ(harness.status.balloons.size(), 1u);
     EXPECT_EQ(harness.status.balloons[0].text, "Déconnexion Ostrak - MyLaps");
     EXPECT_EQ(harness.status.sounds, (std::vector<int>{163}));
 
-    state().myLapsLinkState = 2;
+    state().myLapsLinkState = MyLapsLinkState::Connected;
     Notice(2);
     ASSERT_EQ(harness.status.balloons.size(), 2u);
     EXPECT_EQ(harness.status.balloons[1].text, "Connexion Ostrak - MyLaps effectuée");
@@ -164,17 +164,20 @@ TEST(LinkStatusTableTest, EveryRowHasItsIconTipAndAnnouncement) {
         {false, 2, 2, 144, "Connecté à Ostrak\nConnecté à MyLaps\nFlux des détections fermé", 132},
     };
     for (const Row& row : rows) {
-        const auto found = FindLinkStatusRow(row.open, row.host, row.myLaps);
+        const auto found = FindLinkStatusRow(row.open, static_cast<HostLinkState>(row.host),
+                                             static_cast<MyLapsLinkState>(row.myLaps));
         ASSERT_TRUE(found);
         EXPECT_EQ(found->iconId, row.icon) << row.tip;
         EXPECT_EQ(found->tip, row.tip);
         EXPECT_EQ(found->soundId, row.sound) << row.tip;
         EXPECT_EQ(found->balloon.empty(), row.sound == 0) << row.tip;
     }
-    EXPECT_EQ(FindLinkStatusRow(false, 2, 2)->balloon,
-              "Connexion Ostrak - MyLaps effectuée\nMais le flux des détections est fermé.");
-    EXPECT_FALSE(FindLinkStatusRow(true, 3, 0));
-    EXPECT_FALSE(FindLinkStatusRow(true, 0, 1));
+    EXPECT_EQ(
+        FindLinkStatusRow(false, HostLinkState::Connected, MyLapsLinkState::Connected)->balloon,
+        "Connexion Ostrak - MyLaps effectuée\nMais le flux des détections est fermé.");
+    EXPECT_FALSE(FindLinkStatusRow(true, static_cast<HostLinkState>(3), MyLapsLinkState::Waiting));
+    EXPECT_FALSE(
+        FindLinkStatusRow(true, HostLinkState::Disconnected, static_cast<MyLapsLinkState>(1)));
 }
 
 }  // namespace

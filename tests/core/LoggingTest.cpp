@@ -2,10 +2,10 @@
 
 #include <regex>
 
-#include "app/Clock.h"
-#include "app/Logging.h"
-#include "app/PostedMessage.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/Logging.h"
+#include "base/PostedMessage.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 
 namespace torvane {

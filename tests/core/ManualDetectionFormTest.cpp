@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Clock.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 
 namespace torvane {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "intake/MyLapsProtocol.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
@@ -24,7 +24,8 @@ protected:
         harness.core().Logs().SetWindowLevel(100);
         ASSERT_EQ(harness.core().StartListener(0), 0);
         ASSERT_TRUE(source.Connect(harness.core().Listener().ListeningPort()));
-        ASSERT_TRUE(WaitUntil([&] { return harness.core().State().myLapsLinkState == 2; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return harness.core().State().myLapsLinkState == MyLapsLinkState::Connected; }));
     }
 
     bool Shown(const std::string& line) const {
@@ -130,10 +131,11 @@ TEST_F(MyLapsExchangeTest, PingIsPassedToTheHostWhenItIsUp) {
 
 TEST_F(MyLapsExchangeTest, ConnectionNoticesSetTheLinkStatesAndStoreTheHostSettings) {
     EXPECT_TRUE(WaitShown("+++ Connexion MyLaps"));
-    EXPECT_EQ(harness.core().State().myLapsLinkState, 2);
+    EXPECT_EQ(harness.core().State().myLapsLinkState, MyLapsLinkState::Connected);
     EXPECT_EQ(ReadIniString("Ostrak", "Host", ""), "127.0.0.1");
     source.Close();
-    EXPECT_TRUE(WaitUntil([&] { return harness.core().State().myLapsLinkState == 0; }));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return harness.core().State().myLapsLinkState == MyLapsLinkState::Waiting; }));
     EXPECT_TRUE(WaitShown("+++ Déconnexion MyLaps"));
 }
 
@@ -149,10 +151,11 @@ TEST_F(MyLapsExchangeTest, TheLinkStaysUpUntilTheLastSourceLeaves) {
 
     second.Close();
     ASSERT_TRUE(WaitUntil([&] { return harness.core().State().connectedSources == 1; }));
-    EXPECT_EQ(harness.core().State().myLapsLinkState, 2);
+    EXPECT_EQ(harness.core().State().myLapsLinkState, MyLapsLinkState::Connected);
     EXPECT_TRUE(harness.core().Host().IsRunning());
     source.Close();
-    ASSERT_TRUE(WaitUntil([&] { return harness.core().State().myLapsLinkState == 0; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return harness.core().State().myLapsLinkState == MyLapsLinkState::Waiting; }));
 }
 
 TEST(MyLapsFieldsTest, SplitKeepsInnerEmptyFieldsAndDropsAnEmptyLastPart) {

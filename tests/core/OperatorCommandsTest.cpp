@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/Clock.h"
 #include "app/OperatorCommands.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"
 
@@ -30,7 +30,9 @@ protected:
     void TearDown() override { clock::UseSystemClock(); }
 
     // Inserting needs an active link, as the window's button does.
-    void PretendSourceConnected() { harness.core().State().myLapsLinkState = 2; }
+    void PretendSourceConnected() {
+        harness.core().State().myLapsLinkState = MyLapsLinkState::Connected;
+    }
     std::string Last() const { return printed.empty() ? "" : printed.back(); }
 
     CoreHarness harness;

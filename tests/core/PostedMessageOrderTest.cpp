@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/PostedMessage.h"
+#include "base/PostedMessage.h"
 #include "support/CoreHarness.h"
 
 namespace torvane {

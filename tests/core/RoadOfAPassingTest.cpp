@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/Clock.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
 #include "tables/DagTable.h"
@@ -47,7 +47,8 @@ TEST(RoadOfAPassingTest, FromTheSourceToTheHostAndBackIntoTheSummary) {
 
     TcpClient source(harness.core().Listener().ListeningPort());
     ASSERT_TRUE(host.WaitForConnection());
-    ASSERT_TRUE(WaitUntil([&] { return harness.core().State().hostLinkState == 2; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return harness.core().State().hostLinkState == HostLinkState::Connected; }));
     EXPECT_EQ(harness.status.balloons.back().text, "Connexion Ostrak - MyLaps effectuée");
     harness.timers.Advance(300);
     ASSERT_TRUE(host.WaitForLines(7));
@@ -104,8 +105,9 @@ TEST(RoadOfAPassingTest, FromTheSourceToTheHostAndBackIntoTheSummary) {
 
     // The source leaves: the host link closes with it.
     source.Close();
-    ASSERT_TRUE(WaitUntil([&] { return harness.core().State().hostLinkState == 0; }));
-    EXPECT_EQ(harness.core().State().myLapsLinkState, 0);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return harness.core().State().hostLinkState == HostLinkState::Disconnected; }));
+    EXPECT_EQ(harness.core().State().myLapsLinkState, MyLapsLinkState::Waiting);
     EXPECT_FALSE(harness.timers.IsTimerActive(kReconnectTimer));
     DagTableEmpty();
     clock::UseSystemClock();

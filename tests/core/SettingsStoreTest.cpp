@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 
 namespace torvane {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/ActivityLists.h"
-#include "app/NamedLock.h"
+#include "base/NamedLock.h"
 #include "core/HostTestAnswers.h"
 #include "host/HostAnswerHandler.h"
 #include "support/CoreHarness.h"

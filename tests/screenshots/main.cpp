@@ -22,12 +22,12 @@
 
 #include "app/Configuration.h"
 #include "app/Core.h"
-#include "app/Logging.h"
-#include "app/PostedMessage.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/CalendarText.h"
+#include "base/Logging.h"
+#include "base/PostedMessage.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "host/SummaryItem.h"
-#include "intake/CalendarText.h"
 #include "support/CoreFakes.h"
 #include "tables/DagTable.h"
 #include "ui/CDlgConfig.h"
@@ -188,8 +188,8 @@ int Run(const QString& outputFolder) {
     bool ok = true;
 
     CTorvaneDlg activity(core);
-    core.State().myLapsLinkState = 2;
-    core.State().hostLinkState = 2;
+    core.State().myLapsLinkState = MyLapsLinkState::Connected;
+    core.State().hostLinkState = HostLinkState::Connected;
     core.RefreshButtons();
     activity.SetInsertButtonEnabled(core.IsAnyLinkActive());
     FillActivityLists(core);

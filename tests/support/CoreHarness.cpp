@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
 
 namespace torvane::test {
 

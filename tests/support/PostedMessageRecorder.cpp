@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include "app/Logging.h"
+#include "base/Logging.h"
 #include "net/MyLapsMessage.h"
 
 namespace torvane::test {

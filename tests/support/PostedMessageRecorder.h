@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PostedMessage.h"
+#include "base/PostedMessage.h"
 
 namespace torvane::test {
 

@@ -11,8 +11,8 @@
 #include <QScreen>
 #include <QScrollBar>
 
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
 #include "ui/ActivityTestPorts.h"
 #include "ui/Resources.h"
 #include "widgets/ScrollOnAppend.h"
@@ -124,8 +124,8 @@ TEST_F(ActivityWindowTest, InsertButtonFollowsTheLinks) {
         bool enabled;
     } cases[] = {{0, 0, false}, {1, 0, true}, {0, 2, true}, {2, 2, true}, {0, 0, false}};
     for (const auto& c : cases) {
-        harness.core->State().hostLinkState = c.hostState;
-        harness.core->State().myLapsLinkState = c.myLapsState;
+        harness.core->State().hostLinkState = static_cast<HostLinkState>(c.hostState);
+        harness.core->State().myLapsLinkState = static_cast<MyLapsLinkState>(c.myLapsState);
         harness.core->RefreshButtons();
         EXPECT_EQ(insert->isEnabled(), c.enabled) << c.hostState << "/" << c.myLapsState;
     }
@@ -305,7 +305,7 @@ TEST_F(ActivityWindowTest, ButtonsReachTheirActions) {
     int exits = 0;
     window.SetConfigureHandler([&] { ++configured; });
     window.SetExitHandler([&] { ++exits; });
-    harness.core->State().myLapsLinkState = 2;
+    harness.core->State().myLapsLinkState = MyLapsLinkState::Connected;
     harness.core->RefreshButtons();
 
     Control<QPushButton>(window, "1014")->click();

@@ -9,9 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/Clock.h"
 #include "app/Configuration.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "tables/DagTable.h"
 #include "ui/CDlgConfig.h"
 #include "ui/DialogTestHarness.h"

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
 #include "support/LoopbackPeer.h"
 #include "ui/ActivityTestPorts.h"
 #include "ui/CMainFrame.h"
@@ -90,8 +90,8 @@ TEST_F(MainFrameTest, DisconnectIsEnabledOnlyWithTheActivityWindowAndAnActiveLin
         SCOPED_TRACE(testing::Message() << "window " << c.windowExists << " host " << c.hostState
                                         << " MyLaps " << c.myLapsState);
         activityExists = c.windowExists;
-        State().hostLinkState = c.hostState;
-        State().myLapsLinkState = c.myLapsState;
+        State().hostLinkState = static_cast<HostLinkState>(c.hostState);
+        State().myLapsLinkState = static_cast<MyLapsLinkState>(c.myLapsState);
         const auto menu = frame->BuildTrayMenu();
         const QList<QAction*> actions = menu->actions();
         EXPECT_EQ(actions[1]->isEnabled(), c.enabled);
@@ -166,8 +166,9 @@ protected:
         ASSERT_EQ(harness.core->StartListener(0), 0);
         ASSERT_TRUE(source.Connect(harness.core->Listener().ListeningPort()));
         ASSERT_TRUE(host.WaitForConnection());
-        ASSERT_TRUE(WaitUntil([&] { return State().myLapsLinkState == 2; }));
-        ASSERT_TRUE(WaitUntil([&] { return State().hostLinkState == 2; }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return State().myLapsLinkState == MyLapsLinkState::Connected; }));
+        ASSERT_TRUE(WaitUntil([&] { return State().hostLinkState == HostLinkState::Connected; }));
     }
 
     TcpServer host;
@@ -179,8 +180,10 @@ TEST_F(ConnectedMainFrameTest, DisconnectAnsweredYesClosesBothLinksAndKeepsListe
     frame->OnCommand(CMainFrame::kDisconnect);
     EXPECT_EQ(harness.dialogs.questions, std::vector<std::string>{kDisconnectQuestion});
     EXPECT_TRUE(source.WaitForClose());
-    EXPECT_TRUE(
-        WaitUntil([&] { return State().myLapsLinkState == 0 && State().hostLinkState == 0; }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return State().myLapsLinkState == MyLapsLinkState::Waiting &&
+               State().hostLinkState == HostLinkState::Disconnected;
+    }));
     EXPECT_TRUE(harness.core->Listener().IsListening());
     EXPECT_FALSE(frame->BuildTrayMenu()->actions()[1]->isEnabled());
 }
@@ -193,8 +196,8 @@ TEST_F(ConnectedMainFrameTest, DisconnectAnsweredNoLeavesBothLinksUp) {
     ASSERT_TRUE(source.Send("Loop1@Ping@$"));
     EXPECT_TRUE(source.WaitFor("@GetInfo@"));
     EXPECT_TRUE(host.WaitForLines(1));
-    EXPECT_EQ(State().myLapsLinkState, 2);
-    EXPECT_EQ(State().hostLinkState, 2);
+    EXPECT_EQ(State().myLapsLinkState, MyLapsLinkState::Connected);
+    EXPECT_EQ(State().hostLinkState, HostLinkState::Connected);
 }
 
 TEST_F(ConnectedMainFrameTest, DisconnectWithoutTheActivityWindowNeitherAsksNorCloses) {

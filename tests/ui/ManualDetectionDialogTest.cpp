@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/Clock.h"
-#include "app/SettingsStore.h"
+#include "base/Clock.h"
+#include "base/SettingsStore.h"
 #include "ui/CDlgInsertTimeNew.h"
 #include "ui/DialogTestHarness.h"
 #include "ui/ManualDetectionDialogInput.h"

@@ -2,9 +2,9 @@
 
 #include <csignal>
 
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "host/LinkStatusTable.h"
 #include "ui/CDlgConfig.h"
 #include "ui/ManualDetectionDialogInput.h"
@@ -63,7 +63,8 @@ bool CTorvaneApp::InitInstance() {
     core_->RefreshButtons();
     if (core_->State().openWindowAtStartup) activity_->show();
 
-    const auto row = FindLinkStatusRow(core_->State().flowOpen, 0, 0);
+    const auto row = FindLinkStatusRow(core_->State().flowOpen, HostLinkState::Disconnected,
+                                       MyLapsLinkState::Waiting);
     mainFrame_->SetTrayStatus(row->iconId, row->tip);
 
     const int port = ReadIniInt("MyLaps", "Port", 3097);

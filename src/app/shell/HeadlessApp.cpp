@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <csignal>
 
-#include "app/Logging.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/Logging.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/Texts.h"
 #include "app/shell/ConsoleInput.h"
+#include "base/Texts.h"
 
 namespace torvane {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/Logging.h"
-#include "app/Texts.h"
 #include "app/shell/CTorvaneApp.h"
 #include "app/shell/HeadlessApp.h"
+#include "base/Logging.h"
+#include "base/Texts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/NamedLock.h"
+#include "base/NamedLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

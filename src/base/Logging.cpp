@@ -1,4 +1,4 @@
-#include "app/Logging.h"
+#include "base/Logging.h"
 
 #include <clocale>
 #include <cstdio>
@@ -10,12 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/ActivityLists.h"
-#include "app/Clock.h"
-#include "app/PostedMessage.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
-#include "intake/CalendarText.h"
+#include "base/CalendarText.h"
+#include "base/Clock.h"
+#include "base/PostedMessage.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {
@@ -53,12 +52,6 @@ void AppendToLogFile(const std::string& bytes) {
     WriteToLogFile(bytes);
 }
 
-bool HasLineEnds(const std::string& text) {
-    // Two scans with memchr: find_first_of would test every character against the set.
-    return std::memchr(text.data(), '\r', text.size()) ||
-           std::memchr(text.data(), '\n', text.size());
-}
-
 // Thousands of lines a second share a handful of seconds: each stamp text is made once per
 // second of the clock, not once per line.
 template <typename Make>
@@ -92,18 +85,24 @@ const std::string& CachedClockText() {
     });
 }
 
-class FileBatch {
-public:
-    FileBatch() { ++fileBatchDepth; }
-    ~FileBatch() {
-        if (--fileBatchDepth == 0 && !fileBatch.empty()) {
-            WriteToLogFile(fileBatch);
-            fileBatch.clear();
-        }
-    }
-};
-
 }  // namespace
+
+LogFileBatch::LogFileBatch() {
+    ++fileBatchDepth;
+}
+
+LogFileBatch::~LogFileBatch() {
+    if (--fileBatchDepth == 0 && !fileBatch.empty()) {
+        WriteToLogFile(fileBatch);
+        fileBatch.clear();
+    }
+}
+
+bool HasLineEnds(const std::string& text) {
+    // Two scans with memchr: find_first_of would test every character against the set.
+    return std::memchr(text.data(), '\r', text.size()) ||
+           std::memchr(text.data(), '\n', text.size());
+}
 
 const char* const kVersionText = "Version 1.70b - 24 jun 2o26";
 
@@ -159,11 +158,11 @@ std::string GetDayLogFolder() {
     return GetLogFolder() + "/Logs-" + TodayDateText();
 }
 
-std::string LogStampText() {
+const std::string& LogStampText() {
     return CachedLogStamp();
 }
 
-std::string ClockText() {
+const std::string& ClockText() {
     return CachedClockText();
 }
 
@@ -206,28 +205,6 @@ std::vector<std::pair<int, std::string>> TakePendingLogLines() {
     std::lock_guard lock(pendingMutex);
     lines.swap(pendingLines);
     return lines;
-}
-
-void LogService::DispatchPending() {
-    const auto lines = TakePendingLogLines();
-    FileBatch batch;
-    for (const auto& [level, text] : lines) Dispatch(level, text);
-}
-
-void LogService::Dispatch(int level, const std::string& text) {
-    // Most lines hold no line end: they are used as they are, without a copy.
-    std::string escapedCopy;
-    if (HasLineEnds(text)) escapedCopy = EscapeLineEnds(text);
-    const std::string& escaped = escapedCopy.empty() ? text : escapedCopy;
-    if (level <= windowLevel_) {
-        std::string shown;
-        const std::string& clock = CachedClockText();
-        shown.reserve(clock.size() + 2 + escaped.size());
-        shown.append(clock).append(": ").append(escaped);
-        if (observer_) observer_(observerContext_, shown);
-        logList_.Append(std::move(shown));
-    }
-    if (level <= kFileLevel) LogToFile(escaped);
 }
 
 }  // namespace torvane

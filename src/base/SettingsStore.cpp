@@ -1,4 +1,4 @@
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 
 #include <SimpleIni.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <mutex>
 #include <optional>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {

@@ -1,9 +1,9 @@
-#include "intake/CalendarText.h"
+#include "base/CalendarText.h"
 
 #include <ctime>
 
-#include "app/Clock.h"
-#include "app/Texts.h"
+#include "base/Clock.h"
+#include "base/Texts.h"
 
 namespace torvane {
 namespace {

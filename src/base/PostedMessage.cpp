@@ -1,4 +1,4 @@
-#include "app/PostedMessage.h"
+#include "base/PostedMessage.h"
 
 #include <QCoreApplication>
 #include <QPointer>
