@@ -26,21 +26,27 @@ Core::Core(Ports ports)
       listener_([this](const std::string& text) {
           ports_.dialogs.ShowMessage(text, MessageIcon::Error);
       }),
-      forwarder_(hostLink_),
+      outbox_(journal_, hostLink_),
+      burst_(journal_, outbox_, listener_),
       dagFile_(state_),
-      supervisor_(state_, hostLink_, listener_, forwarder_, *timers_, ports.status),
-      processor_(state_, lists_.detections, forwarder_, dagFile_, ports.status, ports.manualInput,
-                 [this] { supervisor_.RefreshButtons(); }),
-      protocol_(state_, listener_, hostLink_, processor_,
-                [this] {
-                    supervisor_.UpdateLinkStatus(true);
-                    supervisor_.RefreshButtons();
-                }),
+      supervisor_(state_, hostLink_, listener_, outbox_, *timers_, ports.status),
+      processor_(state_, lists_.detections, journal_, outbox_, dagFile_, ports.status,
+                 ports.manualInput, [this] { supervisor_.RefreshButtons(); }),
+      protocol_(state_, hostLink_, processor_, journal_, burst_,
+                MyLapsProtocol::LinkHooks{[this] { supervisor_.OnSourceConnected(); },
+                                          [this] { supervisor_.OnLastSourceGone(); },
+                                          [this] {
+                                              supervisor_.UpdateLinkStatus(true);
+                                              supervisor_.RefreshButtons();
+                                          }}),
       answers_(lists_.summary) {
     timers_->SetHandler([this](int id) { OnTimer(id); });
+    outbox_.SetDeliveredObserver(
+        [this](std::size_t delivered, bool empty) { supervisor_.OnDelivered(delivered, empty); });
 }
 
 Core::~Core() {
+    SetBurstEndHandler(nullptr);
     SetMessageTarget(nullptr);
     DiscardPendingLogLines();
     timers_->SetHandler(nullptr);
@@ -49,6 +55,42 @@ Core::~Core() {
 void Core::AttachMessageTarget() {
     DiscardPendingLogLines();
     SetMessageTarget(&router_);
+    SetBurstEndHandler([this] { FinishBurst(); });
+}
+
+void Core::FinishBurst() {
+    burst_.Finish();
+    supervisor_.AfterBurst();
+}
+
+void Core::InsertManualDetection() {
+    if (processor_.InsertManualDetection()) FinishBurst();
+}
+
+bool Core::OpenJournal() {
+    const std::string path = GetDataFolder() + "/" + Journal::kFileName;
+    std::string error;
+    if (!journal_.Open(path, error)) {
+        Log(0, Format(Tr("$$$ The journal %s cannot be opened (%s): no passing will be "
+                         "acknowledged until it can",
+                         "$$$ Le journal des passages %s ne peut pas être ouvert (%s) : aucun "
+                         "passage ne sera acquitté tant qu'il ne le pourra pas"),
+                      path.c_str(), error.c_str()));
+        return false;
+    }
+    const std::size_t waiting = outbox_.LoadWaiting(error);
+    if (!error.empty()) {
+        Log(0, Format(Tr("$$$ The journal's waiting lines cannot be read (%s)",
+                         "$$$ Les lignes en attente du journal ne peuvent pas être lues (%s)"),
+                      error.c_str()));
+    }
+    if (waiting > 0) {
+        Log(0, Format(Tr("+++ %d detections waiting for Ostrak Pro",
+                         "+++ %d détections en attente d'envoi à Ostrak Pro"),
+                      static_cast<int>(waiting)));
+        supervisor_.StartLinkForWaitingLines();
+    }
+    return true;
 }
 
 void Core::DeliverPendingWork() {
@@ -60,9 +102,11 @@ void Core::DeliverPendingWork() {
 
 void Core::Route(PostedMessageEvent& message) {
     switch (message.id) {
-        case WM_MYLAPS_CONNECTION:
-            protocol_.OnConnection(message.wParam);
+        case WM_MYLAPS_CONNECTION: {
+            const auto* connection = dynamic_cast<ConnectionPayload*>(message.lParam.get());
+            protocol_.OnConnection(message.wParam, connection ? connection->connection : 0);
             break;
+        }
         case WM_MYLAPS_MESSAGE: {
             std::unique_ptr<MyLapsMessage> payload(
                 dynamic_cast<MyLapsMessage*>(message.lParam.release()));
@@ -74,8 +118,13 @@ void Core::Route(PostedMessageEvent& message) {
                 answers_.OnHostLine(line->text);
             }
             break;
-        case WM_HOST_LINK_STATE:
-            supervisor_.OnHostNotice(message.wParam);
+        case WM_HOST_LINK_STATE: {
+            const auto* run = dynamic_cast<RunPayload*>(message.lParam.get());
+            supervisor_.OnHostNotice(message.wParam, run ? run->run : 0);
+            break;
+        }
+        case WM_HOST_DELIVERED:
+            outbox_.OnDelivered(static_cast<std::int64_t>(message.wParam));
             break;
         case WM_LOG_LINE:
             logService_.DispatchPending();
@@ -88,6 +137,7 @@ void Core::Route(PostedMessageEvent& message) {
 void Core::OnTimer(int id) {
     if (id == kRaceDayTimer) {
         processor_.TrackRaceDay();
+        supervisor_.RefreshWaitingCount();
     } else if (id == kQueryTimer) {
         supervisor_.OnQueryTimer();
     } else {

@@ -10,12 +10,14 @@
 #include "app/RunningState.h"
 #include "app/TimerService.h"
 #include "base/Logging.h"
-#include "host/DetectionForwarder.h"
 #include "host/HostAnswerHandler.h"
 #include "host/LinkSupervisor.h"
 #include "intake/DagFile.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
+#include "journal/BurstCommit.h"
+#include "journal/Journal.h"
+#include "journal/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 
@@ -60,6 +62,9 @@ public:
     // The activity window's log levels ("LogWinLevel", "LogFileLevel"), read and written back.
     void LoadLogLevels();
     void StartRaceDayTimer();
+    // Opens the journal beside the settings and takes up the host lines an earlier run left
+    // waiting; logs how it went. False when the journal could not be opened.
+    bool OpenJournal();
     // Loads "ChipTable.dtb" or "MyLapsTable.dtb" and logs the outcome.
     bool LoadChipTableAndLog(std::string* message = nullptr);
     int StartListener(int port);
@@ -68,7 +73,11 @@ public:
     void SetFlowOpen(bool open);
     // The level box: the item's leading number becomes the window level; false if none.
     bool ChooseWindowLevel(const std::string& itemText);
-    void InsertManualDetection() { processor_.InsertManualDetection(); }
+    void InsertManualDetection();
+    // Ends a burst of work now: the journal is committed, then host lines and replies leave.
+    void FinishBurst();
+    // Detections journaled but not yet known to have reached the host.
+    std::size_t WaitingDetectionCount() const { return outbox_.WaitingCount(); }
     void DisconnectAll() { supervisor_.DisconnectAll(); }
     // The operator's disconnect command: asks first, disconnects on Yes.
     bool DisconnectAllAfterQuestion();
@@ -80,7 +89,8 @@ public:
     ActivityLists& Lists() { return lists_; }
     LogService& Logs() { return logService_; }
     DetectionProcessor& Processor() { return processor_; }
-    DetectionForwarder& Forwarder() { return forwarder_; }
+    Journal& PassingJournal() { return journal_; }
+    Outbox& HostOutbox() { return outbox_; }
     DagFile& Dag() { return dagFile_; }
     HostLink& Host() { return hostLink_; }
     DetectionListener& Listener() { return listener_; }
@@ -101,7 +111,9 @@ private:
     TimerService* timers_;
     DetectionListener listener_;
     HostLink hostLink_;
-    DetectionForwarder forwarder_;
+    Journal journal_;
+    Outbox outbox_;
+    BurstCommit burst_;
     DagFile dagFile_;
     LinkSupervisor supervisor_;
     DetectionProcessor processor_;

@@ -5,6 +5,7 @@
 
 #include "app/Configuration.h"
 #include "app/Core.h"
+#include "app/JournalActions.h"
 #include "base/Texts.h"
 #include "intake/ManualDetectionForm.h"
 #include "tables/DagTable.h"
@@ -84,6 +85,9 @@ std::string OperatorCommands::HelpText() {
         "  transmit on|off        also send recorded detections to Ostrak-Pro\n"
         "  level N                log level shown here (0, 25, 50, 75, 100)\n"
         "  disconnect             disconnect MyLaps and Ostrak Pro\n"
+        "  replay FROM [TO]       send again the detections received from FROM to TO\n"
+        "                         (HH:MM[:SS] of the race, 25:10 is 01:10 of the next day)\n"
+        "  export FILE            write every journaled detection to a CSV file\n"
         "  help                   this list\n"
         "  quit                   stop Torvane",
         "Commandes :\n"
@@ -97,6 +101,9 @@ std::string OperatorCommands::HelpText() {
         "  transmit on|off        envoyer aussi à Ostrak-Pro pendant l'enregistrement\n"
         "  level N                niveau des traces affichées (0, 25, 50, 75, 100)\n"
         "  disconnect             déconnecter MyLaps et Ostrak Pro\n"
+        "  replay DEBUT [FIN]     renvoyer les détections reçues de DEBUT à FIN\n"
+        "                         (HH:MM[:SS] de la course, 25:10 est 01:10 du lendemain)\n"
+        "  export FICHIER         écrire toutes les détections du journal dans un fichier CSV\n"
         "  help                   cette liste\n"
         "  quit                   arrêter Torvane");
 }
@@ -133,6 +140,20 @@ void OperatorCommands::Execute(const std::string& line) {
             return;
         }
         core_.DisconnectAllAfterQuestion();
+    } else if (command == "replay") {
+        if (words.size() < 2 || words.size() > 3) {
+            print_(Tr("Usage: replay HH:MM[:SS] [HH:MM[:SS]]",
+                      "Usage : replay HH:MM[:SS] [HH:MM[:SS]]"));
+            return;
+        }
+        const auto to = words.size() == 3 ? std::optional<std::string>(words[2]) : std::nullopt;
+        print_(ReplayDetections(core_, words[1], to).message);
+    } else if (command == "export") {
+        if (words.size() != 2) {
+            print_(Tr("Usage: export FILE", "Usage : export FICHIER"));
+            return;
+        }
+        print_(ExportJournal(core_, words[1]).message);
     } else if (command == "help") {
         print_(HelpText());
     } else if (command == "quit" || command == "exit") {
@@ -155,7 +176,7 @@ void OperatorCommands::Status() {
         state.dagRecording ? state.dagPath : Tr("not recording", "pas d'enregistrement");
     print_(Format(Tr("MyLaps: %s\nOstrak Pro: %s\nDetection flow: %s\nDays to add: %d "
                      "(race day %s)\nChip table: %d entries\nDAG file: %s\nAlso transmit: %s\n"
-                     "Held detections: %zu",
+                     "Detections waiting for Ostrak Pro: %zu",
                      "MyLaps : %s\nOstrak Pro : %s\nFlux des détections : %s\nJours ajoutés : %d "
                      "(premier jour %s)\nTable de correspondance : %d entrées\nFichier DAG : %s\n"
                      "Transmission pendant l'enregistrement : %s\nDétections en attente : %zu"),
@@ -163,7 +184,7 @@ void OperatorCommands::Status() {
                   state.flowOpen ? Tr("open", "ouvert") : Tr("closed", "fermé"), state.daysToAdd,
                   state.raceDays[0].c_str(), DagTableCount(), dag.c_str(),
                   state.alsoTransmit ? Tr("yes", "oui") : Tr("no", "non"),
-                  core_.Forwarder().HeldCount()));
+                  core_.WaitingDetectionCount()));
 }
 
 void OperatorCommands::SetFlow(bool open) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ public:
     // Shows "+%dh" with daysToAdd × 24 when daysToAdd > 0, hides the display otherwise.
     virtual void ShowDayOffset(int daysToAdd) = 0;
     virtual void SetInsertButtonEnabled(bool enabled) = 0;
+    // How many detections wait for the host (0: nothing is shown).
+    virtual void ShowWaitingDetections(std::size_t count) = 0;
 };
 
 // What the manual detection dialog returns on OK.

@@ -23,6 +23,16 @@ Instant Now() {
     return Instant{ms / 1000, static_cast<int>(ms % 1000)};
 }
 
+std::int64_t NowMs() {
+    const Instant now = Now();
+    return now.seconds * 1000 + now.milliseconds;
+}
+
+int UtcOffsetSeconds(std::int64_t seconds) {
+    std::tm tm{};
+    return LocalTime(seconds, tm) ? static_cast<int>(tm.tm_gmtoff) : 0;
+}
+
 bool LocalTime(std::int64_t seconds, std::tm& out) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     return localtime_r(&t, &out) != nullptr;

@@ -13,6 +13,11 @@ struct Instant {
 };
 
 Instant Now();
+// Now, in milliseconds since 1 January 1970 UTC.
+std::int64_t NowMs();
+
+// The local zone's offset from UTC at an absolute instant, in seconds.
+int UtcOffsetSeconds(std::int64_t seconds);
 
 // Local broken-down time of an absolute instant; false when the conversion fails.
 bool LocalTime(std::int64_t seconds, std::tm& out);

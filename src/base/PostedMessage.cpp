@@ -32,6 +32,13 @@ QObject* messageTarget = nullptr;
 std::deque<QueuedMessage> queued;
 QPointer<MessageQueueDrainer> drainer;  // lives in the application's thread
 
+// Used on the target's thread only.
+std::function<void()> burstEndHandler;
+
+void EndBurst() {
+    if (burstEndHandler) burstEndHandler();
+}
+
 void RequestDrain() {
     if (drainer) {
         QCoreApplication::postEvent(drainer, new QEvent(MessageQueueDrainer::DrainType()));
@@ -67,6 +74,7 @@ bool MessageQueueDrainer::event(QEvent* event) {
     }
     // What arrives meanwhile waits for the next pass: timers and repaints get their turn.
     DeliverQueued(waiting);
+    if (waiting > 0) EndBurst();
     return true;
 }
 
@@ -110,6 +118,11 @@ bool PostToTarget(int id, std::intptr_t wParam, std::unique_ptr<PostedPayload> l
 
 void DeliverPostedMessages() {
     DeliverQueued(static_cast<std::size_t>(-1));
+    EndBurst();
+}
+
+void SetBurstEndHandler(std::function<void()> handler) {
+    burstEndHandler = std::move(handler);
 }
 
 }  // namespace torvane

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@ enum MessageId : int {
     WM_USER = 0x400,
     WM_HOST_LINE = 0x402,
     WM_HOST_LINK_STATE = 0x403,
+    WM_HOST_DELIVERED = 0x404,  // wParam: every tracked host line up to this number has arrived
     WM_LOG_LINE = 0x427,
     WM_MYLAPS_CONNECTION = 0x5F8,
     WM_MYLAPS_MESSAGE = 0x5F9,
@@ -27,6 +29,12 @@ struct PostedPayload {
 struct TextPayload : PostedPayload {
     explicit TextPayload(std::string t) : text(std::move(t)) {}
     std::string text;
+};
+
+// Which run of a link a notice comes from.
+struct RunPayload : PostedPayload {
+    explicit RunPayload(std::uint64_t r) : run(r) {}
+    std::uint64_t run;
 };
 
 class PostedMessageEvent : public QEvent {
@@ -49,5 +57,9 @@ bool MessageTargetExists();
 bool PostToTarget(int id, std::intptr_t wParam, std::unique_ptr<PostedPayload> lParam = nullptr);
 // Hands every message still waiting to the target now, on the calling (target's) thread.
 void DeliverPostedMessages();
+
+// Called on the target's thread after each pass that delivered messages: what a burst of
+// messages produced can be finished together (one disk flush for all of them).
+void SetBurstEndHandler(std::function<void()> handler);
 
 }  // namespace torvane

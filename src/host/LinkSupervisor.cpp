@@ -5,25 +5,25 @@
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
-#include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "host/LinkStatusTable.h"
+#include "journal/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 
 namespace torvane {
 
 LinkSupervisor::LinkSupervisor(RunningState& state, HostLink& hostLink, DetectionListener& listener,
-                               DetectionForwarder& forwarder, TimerService& timers,
-                               StatusDisplay& status)
+                               Outbox& outbox, TimerService& timers, StatusDisplay& status)
     : state_(state),
       hostLink_(hostLink),
       listener_(listener),
-      forwarder_(forwarder),
+      outbox_(outbox),
       timers_(timers),
       status_(status) {}
 
-void LinkSupervisor::OnHostNotice(std::intptr_t notice) {
+void LinkSupervisor::OnHostNotice(std::intptr_t notice, std::uint64_t run) {
+    const bool wasConnected = state_.hostLinkState == HostLinkState::Connected;
     switch (static_cast<HostNotice>(notice)) {
         case HostNotice::Attempt:
             state_.hostLinkState = HostLinkState::Connecting;
@@ -34,15 +34,33 @@ void LinkSupervisor::OnHostNotice(std::intptr_t notice) {
             state_.hostLinkState = HostLinkState::Connected;
             Log(0, Tr("Ostrak Pro connected sucessfully",
                       "+ Connexion Directe à Ostrak Pro effectuée avec succès"));
-            // Detections held while the host was away go first, before the queries.
-            forwarder_.SendHeld();
+            if (backlogGrowing_) {
+                backlogGrowing_ = false;
+                Log(0, Format(Tr("+++ Ostrak Pro is back: %zu waiting detections are leaving",
+                                 "+++ Ostrak Pro est de retour : %zu détections en attente "
+                                 "partent"),
+                              outbox_.WaitingCount()));
+            }
+            // Detections waiting while the host was away go first, before the queries.
+            outbox_.OnLinkConnected(run);
             timers_.SetTimer(kQueryTimer, kQueryDelayMs);
             break;
         case HostNotice::Ended:
             state_.hostLinkState = HostLinkState::Disconnected;
             Log(0, Tr("Ostrak Pro disconnected", "+ Déconnecté de Ostrak Pro"));
-            if (state_.myLapsLinkState == MyLapsLinkState::Connected)
-                timers_.SetTimer(kReconnectTimer, kReconnectDelayMs);
+            outbox_.OnLinkLost();
+            if (HostLinkWanted()) timers_.SetTimer(kReconnectTimer, kReconnectDelayMs);
+            if (wasConnected && state_.myLapsLinkState == MyLapsLinkState::Connected) {
+                warnedOfLoss_ = true;
+                deliveredAfterLoss_ = 0;
+                status_.ShowTrayBalloon(
+                    kWarningIcon,
+                    Tr("Ostrak Pro disconnected: detections are kept and will be sent when the "
+                       "link is back.",
+                       "Ostrak Pro déconnecté : les détections sont gardées et seront envoyées "
+                       "au retour de la connexion."));
+                status_.PlayWaveResource(kDisconnectionSound);
+            }
             break;
     }
     UpdateLinkStatus(true);
@@ -57,22 +75,98 @@ void LinkSupervisor::OnQueryTimer() {
 
 void LinkSupervisor::OnReconnectTimer() {
     timers_.KillTimer(kReconnectTimer);
-    if (state_.hostLinkState != HostLinkState::Disconnected ||
-        state_.myLapsLinkState != MyLapsLinkState::Connected)
-        return;
+    if (state_.hostLinkState != HostLinkState::Disconnected || !HostLinkWanted()) return;
+    StartLink(kReconnectRetryDelaySeconds);
+    state_.hostLinkState = HostLinkState::Connecting;
+}
+
+void LinkSupervisor::StartLink(int retryDelaySeconds) {
     const int port = ReadIniInt("Ostrak", "Port", 8283);
     WriteIniInt("Ostrak", "Port", port);
     const std::string host = ReadIniString("Ostrak", "Host", LoopbackHostName());
     WriteIniString("Ostrak", "Host", host);
-    hostLink_.StartHostLink(host, port, kReconnectRetryDelaySeconds);
-    state_.hostLinkState = HostLinkState::Connecting;
+    hostLink_.StartHostLink(host, port, retryDelaySeconds);
+}
+
+bool LinkSupervisor::HostLinkWanted() const {
+    return state_.myLapsLinkState == MyLapsLinkState::Connected || outbox_.WaitingCount() > 0;
+}
+
+void LinkSupervisor::OnSourceConnected() {
+    StartLink(kSourceRetryDelaySeconds);
+    // A second source finds the host link already up: its state stays as it is.
+    if (state_.hostLinkState == HostLinkState::Disconnected) {
+        state_.hostLinkState = HostLinkState::Connecting;
+    }
+}
+
+void LinkSupervisor::OnLastSourceGone() {
+    if (outbox_.WaitingCount() == 0) hostLink_.StopHostLink();
+}
+
+void LinkSupervisor::StartLinkForWaitingLines() {
+    if (outbox_.WaitingCount() == 0) return;
+    backlogGrowing_ = true;
+    StartLink(kSourceRetryDelaySeconds);
+    if (state_.hostLinkState == HostLinkState::Disconnected) {
+        state_.hostLinkState = HostLinkState::Connecting;
+    }
+    ShowWaitingCount();
+}
+
+void LinkSupervisor::OnDelivered(std::size_t delivered, bool outboxEmpty) {
+    if (warnedOfLoss_) deliveredAfterLoss_ += delivered;
+    if (!outboxEmpty) return;
+    if (warnedOfLoss_) {
+        warnedOfLoss_ = false;
+        const std::string text =
+            Format(Tr("Ostrak Pro is back: the %zu waiting detections have been sent.",
+                      "Ostrak Pro est de retour : les %zu détections en attente ont été "
+                      "envoyées."),
+                   deliveredAfterLoss_);
+        Log(0, "+++ " + text);
+        if (deliveredAfterLoss_ > 0) status_.ShowTrayBalloon(kInformationIcon, text);
+    }
+    // Kept up for the waiting lines only: the link is no longer needed.
+    if (state_.myLapsLinkState != MyLapsLinkState::Connected) hostLink_.StopHostLink();
+    ShowWaitingCount();
+}
+
+void LinkSupervisor::AfterBurst() {
+    if (outbox_.WaitingCount() == 0 || state_.hostLinkState == HostLinkState::Connected ||
+        backlogGrowing_) {
+        return;
+    }
+    backlogGrowing_ = true;
+    Log(0, Format(Tr("### Ostrak Pro is not connected: detections wait for it (%zu now)",
+                     "### Ostrak Pro n'est pas connecté : les détections l'attendent (%zu pour "
+                     "l'instant)"),
+                  outbox_.WaitingCount()));
+    ShowWaitingCount();
+}
+
+void LinkSupervisor::RefreshWaitingCount() {
+    ShowWaitingCount();
+}
+
+// At most on every state change and every tick of the race-day timer: never once per passing.
+void LinkSupervisor::ShowWaitingCount() {
+    const std::size_t waiting = outbox_.WaitingCount();
+    if (waiting == shownWaiting_) return;
+    shownWaiting_ = waiting;
+    status_.ShowWaitingDetections(waiting);
+    UpdateLinkStatus(false);
 }
 
 void LinkSupervisor::UpdateLinkStatus(bool announce) {
     const auto row =
         FindLinkStatusRow(state_.flowOpen, state_.hostLinkState, state_.myLapsLinkState);
     if (!row) return;
-    status_.SetTrayStatus(row->iconId, row->tip);
+    std::string tip = row->tip;
+    if (shownWaiting_ > 0) {
+        tip += Format(Tr("\n%zu detections waiting", "\n%zu détections en attente"), shownWaiting_);
+    }
+    status_.SetTrayStatus(row->iconId, tip);
     if (announce && !row->balloon.empty()) {
         status_.ShowTrayBalloon(row->iconId, row->balloon);
         status_.PlayWaveResource(row->soundId);

@@ -3,13 +3,14 @@
 #include "app/ActivityLists.h"
 #include "app/OperatorPorts.h"
 #include "base/CalendarText.h"
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
-#include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "intake/Chrono.h"
 #include "intake/DagFile.h"
+#include "journal/Outbox.h"
 #include "tables/DagTable.h"
 
 namespace torvane {
@@ -27,12 +28,13 @@ std::string DetectionListLine(const std::string& raceTime, const std::string& ch
 }
 
 DetectionProcessor::DetectionProcessor(RunningState& state, TextListModel& detectionList,
-                                       DetectionForwarder& forwarder, DagFile& dagFile,
+                                       Journal& journal, Outbox& outbox, DagFile& dagFile,
                                        StatusDisplay& status, ManualDetectionInput& manualInput,
                                        std::function<void()> refreshButtons)
     : state_(state),
       detectionList_(detectionList),
-      forwarder_(forwarder),
+      journal_(journal),
+      outbox_(outbox),
       dagFile_(dagFile),
       status_(status),
       manualInput_(manualInput),
@@ -63,19 +65,40 @@ bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono&
     return false;
 }
 
-void DetectionProcessor::SendToHost(const std::string& command) {
-    forwarder_.Forward(command);
+std::int64_t DetectionProcessor::JournalPassing(const ReceivedPassing& passing,
+                                                const std::string& bib,
+                                                const std::string& raceTime) {
+    JournalEntry entry;
+    entry.kind = passing.kind;
+    entry.source = passing.source;
+    entry.record = passing.record;
+    entry.token = passing.token;
+    entry.receivedUtcMs = passing.receivedUtcMs;
+    entry.utcOffsetSeconds = clock::UtcOffsetSeconds(passing.receivedUtcMs / 1000);
+    entry.chip = passing.chip;
+    entry.bib = bib;
+    entry.raceTime = raceTime;
+    entry.boxDate = passing.boxDate;
+    return journal_.Add(std::move(entry));
+}
+
+void DetectionProcessor::SendToHost(std::int64_t passingId, const std::string& command) {
+    outbox_.Add(passingId, command);
     std::string logLine = ">>> Ostrak: " + command;
     for (char& c : logLine)
         if (c == '\t') c = ' ';
     Log(75, logLine);
 }
 
-void DetectionProcessor::ProcessPassing(const std::string& source, const std::string& chip,
-                                        const std::string& timeField, const std::string& boxDate) {
-    const int dayOffset = DayOffsetOf(boxDate);
+void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
+    const std::string& source = passing.source;
+    const std::string& chip = passing.chip;
+    const int dayOffset = DayOffsetOf(passing.boxDate);
     CChrono time;
-    if (!ParsePassingTime(timeField, time)) return;
+    if (!ParsePassingTime(passing.timeField, time)) {
+        JournalPassing(passing);
+        return;
+    }
 
     int bib = 0;
     if (!state_.flowOpen) {
@@ -88,6 +111,7 @@ void DetectionProcessor::ProcessPassing(const std::string& source, const std::st
                               ">>> Flux des détections fermé <%s>"),
                            chip.c_str()));
         }
+        JournalPassing(passing);
         return;
     }
 
@@ -96,21 +120,24 @@ void DetectionProcessor::ProcessPassing(const std::string& source, const std::st
 
     if (DagTableFindValue(chip, bib)) {
         const std::string command = BuildNumberedDetectionCommand(source, bib, raceTime);
+        const std::int64_t id = JournalPassing(passing, std::to_string(bib), raceTime);
         detectionList_.Append(DetectionListLine(raceTime, chip, bib));
-        SendToHost(command);
+        SendToHost(id, command);
         return;
     }
     if (state_.ignoreUnknownChips) {
         Log(75, Format(Tr("## Unknown chip [%s]. Detection discarded",
                           "## Puce inconnue [%s] Détection ignorée"),
                        chip.c_str()));
+        JournalPassing(passing);
         return;
     }
     const std::string command = BuildTextualDetectionCommand(source, chip, raceTime);
+    const std::int64_t id = JournalPassing(passing, chip, raceTime);
     if (state_.dagRecording) dagFile_.AppendDagRecord(source, chip, raceTime);
     detectionList_.Append(DetectionListLine(raceTime, chip, 0));
     if (state_.dagRecording && !state_.alsoTransmit) return;
-    SendToHost(command);
+    SendToHost(id, command);
 }
 
 std::vector<std::string> DetectionProcessor::DetectorList(const std::string& extendedDetectors) {
@@ -129,13 +156,13 @@ std::vector<std::string> DetectionProcessor::DetectorList(const std::string& ext
     return entries;
 }
 
-void DetectionProcessor::InsertManualDetection() {
+bool DetectionProcessor::InsertManualDetection() {
     const std::string extended =
         ReadIniString("Settings", "TorvExtendedDetectors", kDefaultExtendedDetectors);
     WriteIniString("Settings", "TorvExtendedDetectors", extended);
 
     const auto detection = manualInput_.AskManualDetection(DetectorList(extended));
-    if (!detection) return;
+    if (!detection) return false;
 
     CChrono time = detection->time;
     time.ToTimeOfDay();
@@ -144,12 +171,21 @@ void DetectionProcessor::InsertManualDetection() {
 
     const std::string command =
         BuildTextualDetectionCommand(detection->detector, detection->bibText, raceTime);
+    ReceivedPassing typed;
+    typed.kind = PassingKind::Manual;
+    typed.source = detection->detector;
+    typed.record = Format("bib=%s time=%s days=%d", detection->bibText.c_str(),
+                          detection->time.FormatClock().c_str(), detection->dayOffset);
+    typed.chip = "Man.";
+    typed.receivedUtcMs = clock::NowMs();
+    const std::int64_t id = JournalPassing(typed, detection->bibText, raceTime);
     detectionList_.Append(DetectionListLine(raceTime, "Man.", static_cast<int>(detection->bib)));
-    SendToHost(command);
+    SendToHost(id, command);
     if (refreshButtons_) refreshButtons_();
     Log(0, Format(Tr("+++ Added manual detecttion for box %s at %s for runner %d",
                      "+++ Ajout manuel d'une détection Id. boîtier %s à %s pour le coureur %d"),
                   detection->detector.c_str(), raceTime.c_str(), static_cast<int>(detection->bib)));
+    return true;
 }
 
 void DetectionProcessor::ComputeRaceDayDates() {

@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "app/RunningState.h"
+#include "journal/Journal.h"
 
 namespace torvane {
 
 class TextListModel;
-class DetectionForwarder;
+class Outbox;
 class DagFile;
 class StatusDisplay;
 class ManualDetectionInput;
@@ -18,18 +19,30 @@ class CChrono;
 inline constexpr const char* kDefaultExtendedDetectors =
     "10-11-12-13-14-15-16-17-18-19-20-21-22-23-24-25-26-27-28-29-30";
 
+// One passing of a source's message, as the protocol layer cut it out.
+struct ReceivedPassing {
+    PassingKind kind = PassingKind::Store;
+    std::string source;  // the source's name, safe to show and to send
+    std::string record;  // the record as received
+    std::string token;   // the message's acknowledgement token
+    std::string chip;    // safe to show and to send
+    std::string timeField;
+    std::string boxDate;  // "20" + YYMMDD
+    std::int64_t receivedUtcMs = 0;
+};
+
 // Turns each passing and each manual detection into a host command, a detection list line and
-// log lines; follows the race days across midnight.
+// log lines, journaling what arrived and what became of it; follows the race days across
+// midnight.
 class DetectionProcessor {
 public:
-    DetectionProcessor(RunningState& state, TextListModel& detectionList,
-                       DetectionForwarder& forwarder, DagFile& dagFile, StatusDisplay& status,
+    DetectionProcessor(RunningState& state, TextListModel& detectionList, Journal& journal,
+                       Outbox& outbox, DagFile& dagFile, StatusDisplay& status,
                        ManualDetectionInput& manualInput, std::function<void()> refreshButtons);
 
-    void ProcessPassing(const std::string& source, const std::string& chip,
-                        const std::string& timeField, const std::string& boxDate);
-    DetectionForwarder& Forwarder() { return forwarder_; }
-    void InsertManualDetection();
+    void ProcessPassing(const ReceivedPassing& passing);
+    // True when a manual detection was inserted.
+    bool InsertManualDetection();
     void ComputeRaceDayDates();
     void TrackRaceDay();
 
@@ -40,11 +53,14 @@ public:
 private:
     int DayOffsetOf(const std::string& boxDate) const;
     bool ParsePassingTime(const std::string& timeField, CChrono& time) const;
-    void SendToHost(const std::string& command);
+    std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib = {},
+                                const std::string& raceTime = {});
+    void SendToHost(std::int64_t passingId, const std::string& command);
 
     RunningState& state_;
     TextListModel& detectionList_;
-    DetectionForwarder& forwarder_;
+    Journal& journal_;
+    Outbox& outbox_;
     DagFile& dagFile_;
     StatusDisplay& status_;
     ManualDetectionInput& manualInput_;

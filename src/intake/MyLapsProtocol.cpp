@@ -1,18 +1,16 @@
 #include "intake/MyLapsProtocol.h"
 
 #include "base/Logging.h"
-#include "base/SettingsStore.h"
 #include "base/Texts.h"
-#include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "intake/DetectionProcessor.h"
-#include "net/DetectionListener.h"
+#include "intake/SafeText.h"
+#include "journal/BurstCommit.h"
+#include "journal/Journal.h"
 #include "net/HostLink.h"
 
 namespace torvane {
 namespace {
-
-constexpr int kSourceRetryDelaySeconds = 30;
 
 std::string WithoutLineEnds(const std::string& text) {
     std::string result;
@@ -30,37 +28,34 @@ std::string Slice(const std::string& record, size_t start, size_t length) {
 
 }  // namespace
 
-MyLapsProtocol::MyLapsProtocol(RunningState& state, DetectionListener& listener, HostLink& hostLink,
-                               DetectionProcessor& processor, std::function<void()> linksChanged)
+MyLapsProtocol::MyLapsProtocol(RunningState& state, HostLink& hostLink,
+                               DetectionProcessor& processor, Journal& journal, BurstCommit& burst,
+                               LinkHooks hooks)
     : state_(state),
-      listener_(listener),
       hostLink_(hostLink),
       processor_(processor),
-      linksChanged_(std::move(linksChanged)) {}
+      journal_(journal),
+      burst_(burst),
+      hooks_(std::move(hooks)) {}
 
-void MyLapsProtocol::OnConnection(std::intptr_t wParam) {
+void MyLapsProtocol::OnConnection(std::intptr_t wParam, ConnectionId connection) {
     if (wParam == 1) {
         Log(25, Tr("MyLaps connected", "+++ Connexion MyLaps"));
-        const int port = ReadIniInt("Ostrak", "Port", 8283);
-        WriteIniInt("Ostrak", "Port", port);
-        const std::string host = ReadIniString("Ostrak", "Host", LoopbackHostName());
-        WriteIniString("Ostrak", "Host", host);
-        hostLink_.StartHostLink(host, port, kSourceRetryDelaySeconds);
-        // A second source finds the host link already up: its state stays as it is.
-        if (state_.hostLinkState == HostLinkState::Disconnected)
-            state_.hostLinkState = HostLinkState::Connecting;
         state_.myLapsLinkState = MyLapsLinkState::Connected;
         ++state_.connectedSources;
+        if (hooks_.sourceConnected) hooks_.sourceConnected();
     } else {
         Log(25, Tr("MyLaps disconnected", "+++ Déconnexion MyLaps"));
+        warnedConnections_.erase(connection);
         if (state_.connectedSources > 0) --state_.connectedSources;
-        // The host link serves every source: it ends with the last one.
+        // The host link serves every source: it is no longer needed for them once the last
+        // one has gone.
         if (state_.connectedSources == 0) {
-            hostLink_.StopHostLink();
             state_.myLapsLinkState = MyLapsLinkState::Waiting;
+            if (hooks_.lastSourceGone) hooks_.lastSourceGone();
         }
     }
-    if (linksChanged_) linksChanged_();
+    if (hooks_.linksChanged) hooks_.linksChanged();
 }
 
 std::vector<std::string> MyLapsProtocol::SplitFields(const std::string& text) {
@@ -88,27 +83,54 @@ bool MyLapsProtocol::TakeToken(std::vector<std::string>& fields, std::string& to
     return true;
 }
 
-void MyLapsProtocol::Reply(MyLapsMessage& message, const std::string& reply,
-                           bool logBeforeSending) {
-    message.reply = reply;
-    const std::string logLine = ">>> MYLAPS: " + reply;
-    if (logBeforeSending) Log(75, logLine);
-    listener_.SendMyLapsReply(message);
-    if (!logBeforeSending) Log(75, logLine);
+void MyLapsProtocol::Reply(std::unique_ptr<MyLapsMessage> message, const std::string& reply,
+                           bool logBeforeSending, bool acknowledgesPassings) {
+    message->reply = reply;
+    std::string logLine = ">>> MYLAPS: " + reply;
+    burst_.DeferReply(std::move(message), acknowledgesPassings,
+                      logBeforeSending ? std::move(logLine) : std::string(),
+                      logBeforeSending ? std::string() : std::move(logLine));
 }
 
-void MyLapsProtocol::ProcessStorePassings(const std::string& source, const std::string& command,
-                                          const std::vector<std::string>& passings) {
-    for (const std::string& passing : passings) {
-        const std::string chip = Slice(passing, 0, 7);
-        const std::string timeField = Slice(passing, 7, 12);
-        const std::string boxDate = "20" + Slice(passing, 31, 6);
+std::string MyLapsProtocol::SafeField(std::string text, const MyLapsMessage& message) {
+    if (ReplaceControlBytes(text) && warnedConnections_.insert(message.connection).second) {
+        Log(0, Format(Tr("$$$ A MyLaps source sends control characters in its names or chip "
+                         "codes: they are shown and sent as \"?\" (%s)",
+                         "$$$ Une source MyLaps envoie des caractères de contrôle dans ses noms "
+                         "ou ses puces : ils sont affichés et transmis comme « ? » (%s)"),
+                      text.c_str()));
+    }
+    return text;
+}
+
+bool MyLapsProtocol::IsResend(const std::string& source, const std::string& record) {
+    if (!journal_.Contains(source, record)) return false;
+    Log(75, Format(Tr("<<< MYLAPS: %s resends a passing already received, not forwarded: %s",
+                      "<<< MYLAPS: %s renvoie un passage déjà reçu, non transmis : %s"),
+                   source.c_str(), record.c_str()));
+    return true;
+}
+
+void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const std::string& source,
+                                          const std::string& command, const std::string& token,
+                                          const std::vector<std::string>& records) {
+    ReceivedPassing passing;
+    passing.kind = PassingKind::Store;
+    passing.source = source;
+    passing.token = token;
+    passing.receivedUtcMs = message.receivedUtcMs;
+    for (const std::string& record : records) {
+        if (IsResend(source, record)) continue;
+        passing.record = record;
+        passing.chip = SafeField(Slice(record, 0, 7), message);
+        passing.timeField = Slice(record, 7, 12);
+        passing.boxDate = "20" + Slice(record, 31, 6);
         // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
         std::string line = "<<< MYLAPS: ";
         line.append(UpToNul(source)).append("   ").append(UpToNul(command)).append("   ");
-        line.append(UpToNul(chip)).append("   ").append(UpToNul(timeField));
+        line.append(UpToNul(passing.chip)).append("   ").append(UpToNul(passing.timeField));
         Log(75, std::move(line));
-        processor_.ProcessPassing(source, chip, timeField, boxDate);
+        processor_.ProcessPassing(passing);
     }
 }
 
@@ -121,7 +143,7 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
                       message->text.c_str()));
         return;
     }
-    const std::string source = WithoutLineEnds(fields[0]);
+    const std::string source = SafeField(WithoutLineEnds(fields[0]), *message);
     const std::string command = fields[1];
     fields.erase(fields.begin(), fields.begin() + 2);
     const std::string& own = state_.ownName;
@@ -129,10 +151,10 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
     if (command == "Ping") {
         Log(75, Format("<<< MYLAPS: %s %s", source.c_str(), command.c_str()));
         hostLink_.SendHostLine(kHostPing);
-        Reply(*message, own + "@GetInfo@", false);
+        Reply(std::move(message), own + "@GetInfo@", false, false);
     } else if (command == "AckPing") {
         Log(75, Format("<<< MYLAPS: %s %s", source.c_str(), command.c_str()));
-        Reply(*message, own + "@GetInfo@", false);
+        Reply(std::move(message), own + "@GetInfo@", false, false);
     } else if (command == "Marker" || command == "Store") {
         const bool isStore = command == "Store";
         if (!isStore) {
@@ -145,16 +167,15 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
                           message->text.c_str()));
             return;
         }
-        if (isStore) {
-            DetectionForwarder::Batch oneSending(processor_.Forwarder());
-            ProcessStorePassings(source, command, fields);
-        }
-        Reply(*message, own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true);
+        if (isStore) ProcessStorePassings(*message, source, command, token, fields);
+        Reply(std::move(message), own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true,
+              isStore);
     } else if (command == "AckPong" || command == "AckGetInfo") {
         Log(75, Format("<<< MYLAPS: Src:%s Cmd:%s", source.c_str(), command.c_str()));
     } else if (command == "Pong") {
         Log(75, Format("<<< MYLAPS: Src:%s Cmd:%s", source.c_str(), command.c_str()));
-        Reply(*message, Format("%s@Ping@%s@AckPong@", own.c_str(), own.c_str()), false);
+        Reply(std::move(message), Format("%s@Ping@%s@AckPong@", own.c_str(), own.c_str()), false,
+              false);
     }
 }
 

@@ -3,43 +3,60 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/RunningState.h"
+#include "net/MyLapsMessage.h"
 
 namespace torvane {
 
-class DetectionListener;
 class HostLink;
 class DetectionProcessor;
-struct MyLapsMessage;
+class Journal;
+class BurstCommit;
 
 // The MyLaps side of the program: turns each message of a source into log lines,
-// acknowledgements and passings, and opens or closes the host link as sources come and go.
+// acknowledgements and passings, and asks for the host link as sources come and go. Replies
+// leave at the end of the burst, once the passings they acknowledge are journaled.
 class MyLapsProtocol {
 public:
-    MyLapsProtocol(RunningState& state, DetectionListener& listener, HostLink& hostLink,
-                   DetectionProcessor& processor, std::function<void()> linksChanged);
+    struct LinkHooks {
+        std::function<void()> sourceConnected;  // a source came: the host link is wanted
+        std::function<void()> lastSourceGone;   // no source is left
+        std::function<void()> linksChanged;     // the link states changed
+    };
+
+    MyLapsProtocol(RunningState& state, HostLink& hostLink, DetectionProcessor& processor,
+                   Journal& journal, BurstCommit& burst, LinkHooks hooks);
 
     // wParam 1: a source connected; 0: its connection ended.
-    void OnConnection(std::intptr_t wParam);
+    void OnConnection(std::intptr_t wParam, ConnectionId connection = 0);
     void OnMessage(std::unique_ptr<MyLapsMessage> message);
 
     // "@"-separated fields: empty fields between separators kept, an empty last part dropped.
     static std::vector<std::string> SplitFields(const std::string& text);
 
 private:
-    void Reply(MyLapsMessage& message, const std::string& reply, bool logBeforeSending);
+    void Reply(std::unique_ptr<MyLapsMessage> message, const std::string& reply,
+               bool logBeforeSending, bool acknowledgesPassings);
     bool TakeToken(std::vector<std::string>& fields, std::string& token) const;
-    void ProcessStorePassings(const std::string& source, const std::string& command,
+    void ProcessStorePassings(const MyLapsMessage& message, const std::string& source,
+                              const std::string& command, const std::string& token,
                               const std::vector<std::string>& passings);
+    // A name or chip code with its control bytes replaced; the first time a connection sends
+    // one, the operator is told.
+    std::string SafeField(std::string text, const MyLapsMessage& message);
+    bool IsResend(const std::string& source, const std::string& record);
 
     RunningState& state_;
-    DetectionListener& listener_;
     HostLink& hostLink_;
     DetectionProcessor& processor_;
-    std::function<void()> linksChanged_;
+    Journal& journal_;
+    BurstCommit& burst_;
+    LinkHooks hooks_;
+    std::set<ConnectionId> warnedConnections_;
 };
 
 }  // namespace torvane

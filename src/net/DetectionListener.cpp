@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Clock.h"
 #include "base/PostedMessage.h"
 #include "base/Texts.h"
 #include "net/MessageFramer.h"
@@ -204,7 +205,7 @@ void DetectionListener::Impl::ReapFinishedWorkers() {
 }
 
 void DetectionListener::Impl::ServeConnection(const std::shared_ptr<SourceConnection>& connection) {
-    Post(WM_MYLAPS_CONNECTION, 1);
+    Post(WM_MYLAPS_CONNECTION, 1, std::make_unique<ConnectionPayload>(connection->id, ""));
     MessageFramer framer(kMaxMessageBytes);
     std::vector<char> block(kReceiveBlockBytes);
     for (;;) {
@@ -215,7 +216,7 @@ void DetectionListener::Impl::ServeConnection(const std::shared_ptr<SourceConnec
     }
     RemoveConnection(connection);
     CloseSocket(connection->fd);
-    Post(WM_MYLAPS_CONNECTION, 0);
+    Post(WM_MYLAPS_CONNECTION, 0, std::make_unique<ConnectionPayload>(connection->id, ""));
 }
 
 // Posts every complete message; false when the stream must end (empty or over-long message).
@@ -224,7 +225,8 @@ bool DetectionListener::Impl::PostCompleteMessages(MessageFramer& framer, Connec
     for (;;) {
         switch (framer.Next(text)) {
             case MessageFramer::Outcome::Message:
-                Post(WM_MYLAPS_MESSAGE, 0, std::make_unique<MyLapsMessage>(id, std::move(text)));
+                Post(WM_MYLAPS_MESSAGE, 0,
+                     std::make_unique<MyLapsMessage>(id, std::move(text), clock::NowMs()));
                 text.clear();
                 break;
             case MessageFramer::Outcome::NeedMore:

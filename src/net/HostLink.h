@@ -1,46 +1,67 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace torvane {
 
-// The notices of WM_HOST_LINK_STATE (its wParam).
+// The notices of WM_HOST_LINK_STATE (its wParam; its payload names the run).
 enum class HostNotice : int { Attempt = 1, Connected = 2, Ended = 3 };
 
-// The one outgoing TCP link to the Ostrak Pro host: a thread that resolves, connects with a
-// 2-second time-out and retries, then reads lines and posts them (WM_HOST_LINE) with its state
-// notices (WM_HOST_LINK_STATE: 1 attempt, 2 connected, 3 failed or ended).
+// One line for the host. Lines with a sequence number are tracked: WM_HOST_DELIVERED reports
+// the highest one whose bytes the host's TCP stack has acknowledged.
+struct OutgoingLine {
+    std::int64_t seq = 0;  // 0: not tracked
+    std::string text;      // without CR LF
+};
+
+// The one outgoing TCP link to the Ostrak Pro host. A worker thread resolves, connects with a
+// 2-second time-out and retries, then serves the link: it reads lines and posts them
+// (WM_HOST_LINE), and writes the queued lines without ever blocking the thread that queued
+// them. Each run posts its notices (WM_HOST_LINK_STATE: 1 attempt, 2 connected, 3 failed or
+// ended). A run makes one link: it ends with it.
 class HostLink {
 public:
     static constexpr int kConnectTimeoutSeconds = 2;
     static constexpr int kWaitStepMs = 250;
     static constexpr size_t kMaxLineBytes = 2047;
+    // A host that takes none of the bytes waiting for it for this long is lost.
+    static constexpr std::chrono::milliseconds kStallLimit{30000};
 
     HostLink();
     // Stops the link and waits for its thread.
     ~HostLink();
 
-    // Starts the link thread unless one runs (then the arguments are dropped).
+    // Starts a run unless one is under way. A run that is being stopped ends first, then the
+    // new one begins. A run already under way takes the new host, port and retry delay at its
+    // next attempt.
     void StartHostLink(const std::string& host, int port, int retryDelaySeconds);
-    // Ends the link if its thread runs; returns at once.
+    // Ends the run, if one is under way; returns at once.
     void StopHostLink();
-    // Sends text + CR LF whole on the open link; false when no link is open or the send fails.
+    // Queues text + CR LF for the open link (not tracked); false when no link is open.
     bool SendHostLine(const std::string& text);
-    // Sends each text + CR LF, in order, in as few writes as the socket allows (one when it takes
-    // them all). Returns how many lines went out whole, counted from the first; 0 when no link
-    // is open.
-    std::size_t SendHostLines(const std::vector<std::string>& texts);
-    bool IsHostLinkConnected() const;
-    bool IsRunning() const;
+    // Queues the lines, in order, for the link of run `run`; false (nothing queued) when that
+    // run's link is not the open one.
+    bool QueueLines(std::uint64_t run, const std::vector<OutgoingLine>& lines);
 
-    // Waits until no link thread runs (tests); false on time-out.
+    bool IsHostLinkConnected() const;
+    // The run whose link is open; 0 when none is.
+    std::uint64_t ConnectedRun() const;
+    // Whether a run is wanted or still ending.
+    bool IsRunning() const;
+    // Bytes queued for the open link and not yet written to its socket.
+    std::size_t UnwrittenBytes() const;
+
+    // Waits until no run is under way (tests); false on time-out.
     bool WaitUntilStopped(int timeoutMs);
+    void SetStallLimitForTesting(std::chrono::milliseconds limit);
 
 private:
     struct Impl;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace torvane

@@ -12,10 +12,19 @@ using ConnectionId = std::uint64_t;
 
 // One "$"-ended message of a MyLaps source, posted with WM_MYLAPS_MESSAGE.
 struct MyLapsMessage : PostedPayload {
-    MyLapsMessage(ConnectionId c, std::string t) : connection(c), text(std::move(t)) {}
+    MyLapsMessage(ConnectionId c, std::string t, std::int64_t received = 0)
+        : connection(c), text(std::move(t)), receivedUtcMs(received) {}
     ConnectionId connection;  // addresses the reply only
     std::string text;         // the bytes before the "$" (up to a NUL, if one is inside)
     std::string reply;        // filled by the protocol layer
+    std::int64_t receivedUtcMs = 0;
+};
+
+// WM_MYLAPS_CONNECTION's payload: which connection came or went, and from where.
+struct ConnectionPayload : PostedPayload {
+    ConnectionPayload(ConnectionId c, std::string p) : connection(c), peer(std::move(p)) {}
+    ConnectionId connection;
+    std::string peer;  // the peer's address
 };
 
 }  // namespace torvane

@@ -184,6 +184,10 @@ void CTorvaneDlg::CreateControls() {
     new ScrollOnAppend(logList_);
 
     AddLabel(activity::kVersion, QRect(7, 273, 227, 9), QString());
+    // Beside the version text, which ends well before this.
+    waitingLabel_ = AddLabel("waitingDetections", QRect(130, 273, 190, 9), QString());
+    waitingLabel_->setStyleSheet(QStringLiteral("color: rgb(128, 0, 0); font-weight: bold;"));
+    waitingLabel_->hide();
     if (kFrenchTexts) {
         AddLabel(activity::kLevelLabel, QRect(330, 274, 60, 9),
                  Text("Log level:", "Niveau de traces :"));
@@ -217,6 +221,7 @@ void CTorvaneDlg::RegisterResizeRules() {
     AddResizeControl(summaryList_, kWidenOnly);
     AddResizeControl(logList_, kWidenAndGrow);
     AddResizeControl(findChild<QWidget*>(QLatin1String(activity::kVersion)), kFollowBottomEdge);
+    AddResizeControl(waitingLabel_, kFollowBottomEdge);
     for (const char* name :
          {activity::kFlow, activity::kInsert, activity::kDayOffsetLabel, activity::kDayOffsetIcon,
           activity::kClearDetections, activity::kClearSummary, "labelDetections", "labelSummary",
@@ -330,6 +335,15 @@ void CTorvaneDlg::ShowDayOffset(int daysToAdd) {
 
 void CTorvaneDlg::SetInsertButtonEnabled(bool enabled) {
     insertButton_->setEnabled(enabled);
+}
+
+void CTorvaneDlg::ShowWaitingDetections(std::size_t count) {
+    waitingLabel_->setText(count == 1 ? Text("1 detection waiting for Ostrak Pro",
+                                             "1 détection en attente d'envoi à Ostrak Pro")
+                                      : Text("%1 detections waiting for Ostrak Pro",
+                                             "%1 détections en attente d'envoi à Ostrak Pro")
+                                            .arg(count));
+    waitingLabel_->setVisible(count > 0);
 }
 
 void CTorvaneDlg::SaveWindowPosition() {

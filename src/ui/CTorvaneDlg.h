@@ -36,6 +36,8 @@ public:
     // Shows "+%dh" with daysToAdd × 24 when daysToAdd > 0; hides the display otherwise.
     void ShowDayOffset(int daysToAdd);
     void SetInsertButtonEnabled(bool enabled);
+    // "N détections en attente" beside the version text; hidden when none waits.
+    void ShowWaitingDetections(std::size_t count);
 
     // Stores the window rectangle as "Torvane"/"Position" and remembers it.
     void SaveWindowPosition();
@@ -89,6 +91,7 @@ private:
     QComboBox* levelBox_ = nullptr;           // 1020
     QPushButton* exitButton_ = nullptr;       // 1004
     QPushButton* hideButton_ = nullptr;       // 3
+    QLabel* waitingLabel_ = nullptr;
 };
 
 }  // namespace torvane

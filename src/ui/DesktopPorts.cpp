@@ -49,4 +49,8 @@ void DesktopStatus::SetInsertButtonEnabled(bool enabled) {
     if (activity_) activity_->SetInsertButtonEnabled(enabled);
 }
 
+void DesktopStatus::ShowWaitingDetections(std::size_t count) {
+    if (activity_) activity_->ShowWaitingDetections(count);
+}
+
 }  // namespace torvane

@@ -35,6 +35,7 @@ public:
     void PlayWaveResource(int soundId) override;
     void ShowDayOffset(int daysToAdd) override;
     void SetInsertButtonEnabled(bool enabled) override;
+    void ShowWaitingDetections(std::size_t count) override;
 
 private:
     CMainFrame* frame_ = nullptr;

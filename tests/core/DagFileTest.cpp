@@ -32,7 +32,7 @@ protected:
     }
     void Pass(const std::string& chip, const std::string& time,
               const std::string& date = "20261208") {
-        harness.core().Processor().ProcessPassing("Loop1", chip, time, date);
+        harness.core().Processor().ProcessPassing(test::MakePassing("Loop1", chip, time, date));
     }
     std::string StartRecording(const std::string& name) {
         const std::string path = harness.folders.DataFolder() + "/" + name;

@@ -14,8 +14,12 @@ using test::CoreHarness;
 using test::DeliverPosted;
 using test::ReadFile;
 
-// Passings on 8 December 2026 at noon, the first race day; no host, so every command sent is
-// held by the forwarder, where the tests read it.
+// No host: the first detection for it starts a backlog.
+const char* const kBacklogStarts =
+    "### Ostrak Pro n'est pas connecté : les détections l'attendent (1 pour l'instant)";
+
+// Passings on 8 December 2026 at noon, the first race day; no host, so every command sent
+// waits in the outbox, where the tests read it.
 class DetectionProcessorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -38,13 +42,11 @@ protected:
     RunningState& state() { return harness.core().State(); }
     void Pass(const std::string& chip, const std::string& timeField,
               const std::string& date = "20261208") {
-        harness.core().Processor().ProcessPassing("Loop1", chip, timeField, date);
+        harness.core().Processor().ProcessPassing(
+            test::MakePassing("Loop1", chip, timeField, date));
         DeliverPosted();
     }
-    std::vector<std::string> Sent() const {
-        const auto& held = const_cast<CoreHarness&>(harness).core().Forwarder().Held();
-        return {held.begin(), held.end()};
-    }
+    std::vector<std::string> Sent() const { return harness.WaitingHostLines(); }
     std::vector<std::string> Log() const { return harness.ShownLog(); }
 
     CoreHarness harness;
@@ -55,8 +57,8 @@ TEST_F(DetectionProcessorTest, KnownChipGoesOutNumberedAndListedWithItsBib) {
     EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t12:34:56.78)"}));
     EXPECT_EQ(harness.DetectionLines(),
               (std::vector<std::string>{"12:34:56.78    KV00007   n°007"}));
-    EXPECT_EQ(Log(),
-              (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:56.78)"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:56.78)",
+                                               kBacklogStarts}));
 }
 
 TEST_F(DetectionProcessorTest, UnknownChipGoesOutWithItsCodeUnlessUnknownChipsAreIgnored) {
@@ -130,8 +132,8 @@ TEST_F(DetectionProcessorTest, RecordingWithoutTransmissionWritesTheDagFileOnly)
     EXPECT_EQ(harness.DetectionLines(),
               (std::vector<std::string>{"12:34:56.78    ZZ11111   n° ???",
                                         "12:34:57.00    KV00007   n°007"}));
-    EXPECT_EQ(Log(),
-              (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:57.00)"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{">>> Ostrak: AddDagClock(1 Loop1 7 1 12:34:57.00)",
+                                               kBacklogStarts}));
 }
 
 TEST_F(DetectionProcessorTest, RecordingWithTransmissionDoesBoth) {
@@ -159,8 +161,9 @@ TEST_F(DetectionProcessorTest, ManualDetectionIgnoresTheClosedFlowAndAddsItsDays
     EXPECT_EQ(harness.manual.offered.front(), "31     CLASSIC");
     EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\t12\t7\t1\t25:02:03.45)"}));
     EXPECT_EQ(harness.DetectionLines(), (std::vector<std::string>{"25:02:03.45    Man.   n°007"}));
-    EXPECT_EQ(Log().back(),
+    EXPECT_EQ(Log().end()[-2],
               "+++ Ajout manuel d'une détection Id. boîtier 12 à 25:02:03.45 pour le coureur 7");
+    EXPECT_EQ(Log().back(), kBacklogStarts);
     EXPECT_EQ(ReadIniString("Settings", "TorvExtendedDetectors", ""),
               "10-11-12-13-14-15-16-17-18-19-20-21-22-23-24-25-26-27-28-29-30");
 }

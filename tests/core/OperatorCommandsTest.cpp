@@ -130,8 +130,8 @@ TEST_F(TypedInsertTest, AcceptedDetectionsGoThroughTheManualPath) {
     };
     for (const Case& c : cases) {
         commands.Execute(c.line);
-        ASSERT_FALSE(harness.core().Forwarder().Held().empty()) << c.line;
-        EXPECT_EQ(harness.core().Forwarder().Held().back(), c.command) << c.line;
+        ASSERT_FALSE(harness.WaitingHostLines().empty()) << c.line;
+        EXPECT_EQ(harness.WaitingHostLines().back(), c.command) << c.line;
     }
     // The detector used last is offered first next time.
     EXPECT_EQ(ReadIniInt("Settings", "TorvLastDetectorIndex", -9), 0);
@@ -148,7 +148,7 @@ TEST_F(TypedInsertTest, RefusedDetectionsShowTheDialogsMessages) {
         commands.Execute(line);
         EXPECT_EQ(Last(), message) << line;
     }
-    EXPECT_TRUE(harness.core().Forwarder().Held().empty());
+    EXPECT_TRUE(harness.WaitingHostLines().empty());
     EXPECT_TRUE(harness.DetectionLines().empty());
 }
 

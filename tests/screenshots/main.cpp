@@ -144,7 +144,13 @@ void FillActivityLists(Core& core) {
                     {"KV00142", "12:02:17.910"}};
     for (const auto& passing : passings) {
         Log(75, Format("<<< MYLAPS: Loop1   Store   %s   %s", passing.chip, passing.time));
-        core.Processor().ProcessPassing("Loop1", passing.chip, passing.time, today);
+        ReceivedPassing received;
+        received.source = "Loop1";
+        received.chip = passing.chip;
+        received.timeField = passing.time;
+        received.boxDate = today;
+        received.record = std::string(passing.chip) + passing.time;
+        core.Processor().ProcessPassing(received);
     }
 
     const char* hostLines[] = {

@@ -54,6 +54,7 @@ public:
     void PlayWaveResource(int soundId) override { sounds.push_back(soundId); }
     void ShowDayOffset(int daysToAdd) override { dayOffset = daysToAdd; }
     void SetInsertButtonEnabled(bool enabled) override { insertEnabled = enabled; }
+    void ShowWaitingDetections(std::size_t count) override { waitingShown.push_back(count); }
 
     int trayIcon = -1;
     std::string trayTip;
@@ -62,6 +63,7 @@ public:
     std::vector<int> sounds;
     int dayOffset = -1;
     std::optional<bool> insertEnabled;
+    std::vector<std::size_t> waitingShown;
 };
 
 class ScriptedManualInput : public ManualDetectionInput {

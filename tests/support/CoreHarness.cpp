@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 
@@ -51,10 +52,21 @@ void DeliverPosted() {
     QCoreApplication::processEvents();
 }
 
-CoreHarness::CoreHarness(bool useFakeTimers) {
+CoreHarness::CoreHarness(bool useFakeTimers) : useFakeTimers_(useFakeTimers) {
+    Create();
+}
+
+void CoreHarness::Create() {
     core_ = std::make_unique<Core>(
-        Core::Ports{dialogs, status, manual, useFakeTimers ? &timers : nullptr});
+        Core::Ports{dialogs, status, manual, useFakeTimers_ ? &timers : nullptr});
     core_->AttachMessageTarget();
+    core_->OpenJournal();
+}
+
+void CoreHarness::Restart() {
+    core_.reset();
+    QCoreApplication::sendPostedEvents();
+    Create();
 }
 
 CoreHarness::~CoreHarness() {
@@ -78,6 +90,24 @@ std::vector<std::string> CoreHarness::DetectionLines() const {
     const auto& list = core_->Lists().detections;
     for (int i = 0; i < list.Count(); ++i) lines.push_back(list.Line(i));
     return lines;
+}
+
+std::vector<std::string> CoreHarness::WaitingHostLines() const {
+    std::vector<std::string> lines;
+    for (const WaitingHostLine& line : core_->HostOutbox().Waiting()) lines.push_back(line.text);
+    return lines;
+}
+
+ReceivedPassing MakePassing(const std::string& source, const std::string& chip,
+                            const std::string& timeField, const std::string& boxDate) {
+    ReceivedPassing passing;
+    passing.source = source;
+    passing.chip = chip;
+    passing.timeField = timeField;
+    passing.boxDate = boxDate;
+    passing.record = chip + timeField + boxDate;
+    passing.receivedUtcMs = clock::NowMs();
+    return passing;
 }
 
 std::string CoreHarness::LogFile() const {

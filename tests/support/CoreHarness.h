@@ -31,6 +31,10 @@ private:
     TempFolder root_;
 };
 
+// A passing of a Store record, as the protocol layer hands it over.
+ReceivedPassing MakePassing(const std::string& source, const std::string& chip,
+                            const std::string& timeField, const std::string& boxDate);
+
 // Pumps the event loop until `done` holds or the deadline passes; returns `done()`.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // Delivers every posted message now.
@@ -42,6 +46,8 @@ public:
     ~CoreHarness();
 
     Core& core() { return *core_; }
+    // Ends this core and starts another on the same folders, as a restart of the program does.
+    void Restart();
     IsolatedFolders folders;
     ScriptedDialogs dialogs;
     RecordingStatus status;
@@ -51,9 +57,13 @@ public:
     // Log lines that reached the log list (text after "HH:MM:SS: ").
     std::vector<std::string> ShownLog() const;
     std::vector<std::string> DetectionLines() const;
+    // The host lines journaled and not yet known to have reached the host, oldest first.
+    std::vector<std::string> WaitingHostLines() const;
     std::string LogFile() const;
 
 private:
+    void Create();
+    bool useFakeTimers_;
     std::unique_ptr<Core> core_;
 };
 

@@ -25,6 +25,10 @@ public:
         RecordingStatus::SetInsertButtonEnabled(enabled);
         if (window) window->SetInsertButtonEnabled(enabled);
     }
+    void ShowWaitingDetections(std::size_t count) override {
+        RecordingStatus::ShowWaitingDetections(count);
+        if (window) window->ShowWaitingDetections(count);
+    }
 };
 
 class ActivityWindowHarness {

@@ -35,6 +35,7 @@ public:
     void PlayWaveResource(int) override {}
     void ShowDayOffset(int) override {}
     void SetInsertButtonEnabled(bool) override {}
+    void ShowWaitingDetections(std::size_t) override {}
 };
 
 class DialogTestHarness {

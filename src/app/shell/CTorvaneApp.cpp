@@ -70,6 +70,7 @@ bool CTorvaneApp::InitInstance() {
     const int port = ReadIniInt("MyLaps", "Port", 3097);
     WriteIniInt("MyLaps", "Port", port);
     core_->LoadChipTableAndLog();
+    core_->OpenJournal();
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
 

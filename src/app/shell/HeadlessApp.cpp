@@ -82,6 +82,7 @@ bool HeadlessApp::InitInstance() {
     const int port = ReadIniInt("MyLaps", "Port", 3097);
     WriteIniInt("MyLaps", "Port", port);
     core_->LoadChipTableAndLog();
+    core_->OpenJournal();
     std::string started = Tr("Application started...", "Application démarrée...");
     if (!core_->State().flowOpen) {
         started +=

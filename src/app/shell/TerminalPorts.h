@@ -30,6 +30,8 @@ public:
     void PlayWaveResource(int) override {}
     void ShowDayOffset(int daysToAdd) override;
     void SetInsertButtonEnabled(bool) override {}
+    // The terminal says it in `status` and in the log lines.
+    void ShowWaitingDetections(std::size_t) override {}
 
 private:
     ConsoleInput*& console_;

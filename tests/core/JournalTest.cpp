@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include "journal/Journal.h"
+#include "support/TempFolder.h"
+
+namespace torvane {
+namespace {
+
+using test::ReadFile;
+using test::TempFolder;
+
+JournalEntry StoreEntry(const std::string& source, int n) {
+    JournalEntry entry;
+    entry.source = source;
+    char record[64];
+    std::snprintf(record, sizeof record, "KV%05d12:%02d:%02d.123            261208", n % 100000,
+                  n / 60 % 60, n % 60);
+    entry.record = record;
+    entry.token = std::to_string(n / 10);
+    entry.receivedUtcMs = 1796733000000 + n;
+    entry.utcOffsetSeconds = 3600;
+    entry.chip = entry.record.substr(0, 7);
+    entry.bib = std::to_string(n);
+    entry.raceTime = "12:00:00.12";
+    entry.boxDate = "20261208";
+    return entry;
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    std::string Path() const { return folder.Path() + "/journal.db"; }
+    void Open(Journal& journal) {
+        std::string error;
+        ASSERT_TRUE(journal.Open(Path(), error)) << error;
+    }
+    TempFolder folder;
+};
+
+TEST_F(JournalTest, ARecordIsKnownFromItsAdditionOnAndAcrossAReopening) {
+    {
+        Journal journal;
+        Open(journal);
+        const JournalEntry entry = StoreEntry("Loop1", 7);
+        EXPECT_FALSE(journal.Contains("Loop1", entry.record));
+        journal.Add(entry);
+        EXPECT_TRUE(journal.Contains("Loop1", entry.record));  // before the commit too
+        EXPECT_FALSE(journal.Contains("Loop2", entry.record));
+        EXPECT_FALSE(journal.Contains("Loop1", entry.record + " "));
+        JournalEntry manual = StoreEntry("12", 8);
+        manual.kind = PassingKind::Manual;
+        journal.Add(manual);
+        std::string error;
+        ASSERT_TRUE(journal.Commit(error)) << error;
+    }
+    Journal reopened;
+    Open(reopened);
+    EXPECT_TRUE(reopened.Contains("Loop1", StoreEntry("Loop1", 7).record));
+    // A manual detection is never a resend.
+    EXPECT_FALSE(reopened.Contains("12", StoreEntry("12", 8).record));
+}
+
+TEST_F(JournalTest, LinesWaitUntilMarkedSentAndNumbersGoOnAfterAReopening) {
+    std::int64_t third = 0;
+    {
+        Journal journal;
+        Open(journal);
+        const std::int64_t id = journal.Add(StoreEntry("Loop1", 1));
+        journal.AddHostLine(id, "line 1");
+        const std::int64_t second = journal.AddHostLine(id, "line 2");
+        third = journal.AddHostLine(id, "line 3");
+        journal.MarkSent(second, 1000);
+        std::string error;
+        ASSERT_TRUE(journal.Commit(error)) << error;
+    }
+    Journal reopened;
+    Open(reopened);
+    std::string error;
+    const auto waiting = reopened.WaitingLines(error);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].seq, third);
+    EXPECT_EQ(waiting[0].text, "line 3");
+    EXPECT_GT(reopened.AddHostLine(1, "line 4"), third);
+}
+
+TEST_F(JournalTest, OneCommitWritesEverythingAddedSinceTheLast) {
+    Journal journal;
+    Open(journal);
+    std::string error;
+    EXPECT_TRUE(journal.Commit(error));  // nothing to write: no commit
+    EXPECT_EQ(journal.CommitCount(), 0u);
+    for (int n = 0; n < 5; ++n) journal.AddHostLine(journal.Add(StoreEntry("L", n)), "x");
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    EXPECT_EQ(journal.CommitCount(), 1u);
+    EXPECT_FALSE(journal.HasPending());
+    EXPECT_EQ(journal.WaitingLines(error).size(), 5u);
+}
+
+TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
+    Journal journal;
+    Open(journal);
+    for (int n = 0; n < 4; ++n) {
+        const std::int64_t id = journal.Add(StoreEntry("L", n));
+        if (n != 2) journal.AddHostLine(id, "first " + std::to_string(n));
+        journal.AddHostLine(id, "again " + std::to_string(n));
+    }
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error));
+    const auto found = journal.ForwardedBetween(1796733000001, 1796733000002, error);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].line, "first 1");
+    EXPECT_EQ(found[1].line, "again 2");
+}
+
+TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
+    Journal journal;
+    Open(journal);
+    JournalEntry entry = StoreEntry("Loop,1", 0);
+    entry.record = "KV\"1\"";
+    const std::int64_t id = journal.Add(entry);
+    journal.MarkSent(journal.AddHostLine(id, "x"), 1796733001500);
+    journal.Add(StoreEntry("Loop2", 1));
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error));
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    std::size_t rows = 0;
+    ASSERT_TRUE(journal.ExportCsv(folder.Path() + "/out.csv", rows, error)) << error;
+    ::unsetenv("TZ");
+    ::tzset();
+    EXPECT_EQ(rows, 2u);
+    EXPECT_EQ(ReadFile(folder.Path() + "/out.csv"),
+              "received,source,record,chip,bib,race_time,sent\r\n"
+              "2026-12-08 13:30:00.000,\"Loop,1\",\"KV\"\"1\"\"\",KV00000,0,12:00:00.12,"
+              "2026-12-08 12:30:01.500\r\n"
+              "2026-12-08 13:30:00.001,Loop2,KV0000112:00:01.123            261208,KV00001,1,"
+              "12:00:00.12,\r\n");
+    EXPECT_FALSE(journal.ExportCsv(folder.Path() + "/no/such/folder.csv", rows, error));
+}
+
+// A passing with its host line, marked sent, costs less than 300 bytes on disk.
+TEST_F(JournalTest, APassingTakesLessThan300Bytes) {
+    constexpr int kPassings = 20000;
+    {
+        Journal journal;
+        Open(journal);
+        std::string error;
+        for (int n = 0; n < kPassings; ++n) {
+            const std::int64_t id = journal.Add(StoreEntry("Loop1", n));
+            const std::int64_t seq = journal.AddHostLine(
+                id, "AddDagClock(1\tLoop1\t" + std::to_string(n) + "\t1\t12:34:56.78)");
+            journal.MarkSent(seq, 1796733000000 + n);
+            if (n % 100 == 99) {
+                ASSERT_TRUE(journal.Commit(error)) << error;
+            }
+        }
+    }  // closing folds the write-ahead log into the file
+    struct stat st {};
+    ASSERT_EQ(::stat(Path().c_str(), &st), 0);
+    std::printf("journal: %lld bytes a passing\n", static_cast<long long>(st.st_size / kPassings));
+    EXPECT_LT(st.st_size / kPassings, 300) << st.st_size / kPassings << " bytes a passing";
+}
+
+// A disk that takes no more bytes: the commit fails, nothing is lost, and the next commit
+// writes everything once there is room again.
+TEST_F(JournalTest, AFailedCommitKeepsEverythingForTheNext) {
+    Journal journal;
+    Open(journal);
+    std::string error;
+    journal.Add(StoreEntry("L", 0));
+    ASSERT_TRUE(journal.Commit(error));
+
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = 0;
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    for (int n = 1; n <= 50; ++n) journal.AddHostLine(journal.Add(StoreEntry("L", n)), "x");
+    const bool committed = journal.Commit(error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(committed);
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(journal.HasPending());
+    EXPECT_TRUE(journal.Contains("L", StoreEntry("L", 50).record));
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    EXPECT_EQ(journal.WaitingLines(error).size(), 50u);
+}
+
+TEST_F(JournalTest, AJournalThatCannotBeOpenedRefusesEveryCommit) {
+    Journal journal;
+    std::string error;
+    ::mkdir((folder.Path() + "/dir.db").c_str(), 0755);
+    EXPECT_FALSE(journal.Open(folder.Path() + "/dir.db", error));
+    journal.Add(StoreEntry("L", 1));
+    EXPECT_FALSE(journal.Commit(error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(journal.Contains("L", StoreEntry("L", 1).record));
+}
+
+}  // namespace
+}  // namespace torvane
