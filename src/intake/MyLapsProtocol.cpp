@@ -1,11 +1,13 @@
 #include "intake/MyLapsProtocol.h"
 
+#include "base/CalendarText.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
 #include "host/DetectionForwarder.h"
 #include "host/HostRequests.h"
 #include "intake/DetectionProcessor.h"
+#include "intake/PassingRecord.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 
@@ -26,6 +28,36 @@ std::string WithoutLineEnds(const std::string& text) {
 std::string Slice(const std::string& record, size_t start, size_t length) {
     if (start >= record.size()) return {};
     return record.substr(start, length);
+}
+
+// The one line that tells the operator why a record of a "Passing" message was skipped.
+std::string SkippedRecordLine(const PassingRecord& record) {
+    const char* format = "";
+    switch (record.fault) {
+        case PassingRecord::Fault::NoChip:
+            format = Tr("$$$ MyLaps passing without chip skipped: [%s]",
+                        "$$$ Passage MyLaps sans puce ignoré : [%s]");
+            break;
+        case PassingRecord::Fault::NoTime:
+            format = Tr("$$$ MyLaps passing without time skipped: [%s]",
+                        "$$$ Passage MyLaps sans heure ignoré : [%s]");
+            break;
+        case PassingRecord::Fault::BadTime:
+        case PassingRecord::Fault::None:
+            format = Tr("$$$ MyLaps passing with an invalid time skipped: [%s]",
+                        "$$$ Passage MyLaps à l'heure invalide ignoré : [%s]");
+            break;
+    }
+    return Format(format, record.quoted.c_str());
+}
+
+void LogPassing(const std::string& source, const std::string& command, const std::string& chip,
+                const std::string& time) {
+    // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
+    std::string line = "<<< MYLAPS: ";
+    line.append(UpToNul(source)).append("   ").append(UpToNul(command)).append("   ");
+    line.append(UpToNul(chip)).append("   ").append(UpToNul(time));
+    Log(75, std::move(line));
 }
 
 }  // namespace
@@ -103,12 +135,22 @@ void MyLapsProtocol::ProcessStorePassings(const std::string& source, const std::
         const std::string chip = Slice(passing, 0, 7);
         const std::string timeField = Slice(passing, 7, 12);
         const std::string boxDate = "20" + Slice(passing, 31, 6);
-        // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
-        std::string line = "<<< MYLAPS: ";
-        line.append(UpToNul(source)).append("   ").append(UpToNul(command)).append("   ");
-        line.append(UpToNul(chip)).append("   ").append(UpToNul(timeField));
-        Log(75, std::move(line));
+        LogPassing(source, command, chip, timeField);
         processor_.ProcessPassing(source, chip, timeField, boxDate);
+    }
+}
+
+void MyLapsProtocol::ProcessKeyedPassings(const std::string& source, const std::string& command,
+                                          const std::vector<std::string>& records) {
+    const std::string today = TodayDateText();
+    for (const std::string& text : records) {
+        const PassingRecord record = ReadPassingRecord(text, today);
+        if (!record.IsUsable()) {
+            Log(0, SkippedRecordLine(record));
+            continue;
+        }
+        LogPassing(source, command, record.chip, record.time);
+        processor_.ProcessPassing(source, record.chip, record.timeField, record.boxDate);
     }
 }
 
@@ -150,6 +192,19 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
             ProcessStorePassings(source, command, fields);
         }
         Reply(*message, own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true);
+    } else if (command == "Passing") {
+        std::string token;
+        if (!TakeToken(fields, token)) {
+            Log(0, Format(Tr("$$$ MyLaps protocol error: %s", "$$$ Erreur de protocole MyLaps: %s"),
+                          message->text.c_str()));
+            return;
+        }
+        {
+            DetectionForwarder::Batch oneSending(processor_.Forwarder());
+            ProcessKeyedPassings(source, command, fields);
+        }
+        // This dialect's acknowledgement has an "@" before the "$".
+        Reply(*message, own + "@AckPassing@" + token + "@", true);
     } else if (command == "AckPong" || command == "AckGetInfo") {
         Log(75, Format("<<< MYLAPS: Src:%s Cmd:%s", source.c_str(), command.c_str()));
     } else if (command == "Pong") {
