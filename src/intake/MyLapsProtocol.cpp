@@ -154,6 +154,22 @@ void MyLapsProtocol::ProcessKeyedPassings(const std::string& source, const std::
     }
 }
 
+void MyLapsProtocol::OnPassing(MyLapsMessage& message, const std::string& source,
+                               const std::string& command, std::vector<std::string>& fields) {
+    std::string token;
+    if (!TakeToken(fields, token)) {
+        Log(0, Format(Tr("$$$ MyLaps protocol error: %s", "$$$ Erreur de protocole MyLaps: %s"),
+                      message.text.c_str()));
+        return;
+    }
+    {
+        DetectionForwarder::Batch oneSending(processor_.Forwarder());
+        ProcessKeyedPassings(source, command, fields);
+    }
+    // This dialect's acknowledgement has an "@" before the "$".
+    Reply(message, state_.ownName + "@AckPassing@" + token + "@", true);
+}
+
 void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
     if (!message) return;
     Log(100, "Received: [" + std::string(UpToNul(message->text)) + "]");
@@ -193,18 +209,7 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
         }
         Reply(*message, own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true);
     } else if (command == "Passing") {
-        std::string token;
-        if (!TakeToken(fields, token)) {
-            Log(0, Format(Tr("$$$ MyLaps protocol error: %s", "$$$ Erreur de protocole MyLaps: %s"),
-                          message->text.c_str()));
-            return;
-        }
-        {
-            DetectionForwarder::Batch oneSending(processor_.Forwarder());
-            ProcessKeyedPassings(source, command, fields);
-        }
-        // This dialect's acknowledgement has an "@" before the "$".
-        Reply(*message, own + "@AckPassing@" + token + "@", true);
+        OnPassing(*message, source, command, fields);
     } else if (command == "AckPong" || command == "AckGetInfo") {
         Log(75, Format("<<< MYLAPS: Src:%s Cmd:%s", source.c_str(), command.c_str()));
     } else if (command == "Pong") {

@@ -34,6 +34,9 @@ private:
     bool TakeToken(std::vector<std::string>& fields, std::string& token) const;
     void ProcessStorePassings(const std::string& source, const std::string& command,
                               const std::vector<std::string>& passings);
+    // A "Passing" message: its records, then its acknowledgement.
+    void OnPassing(MyLapsMessage& message, const std::string& source, const std::string& command,
+                   std::vector<std::string>& fields);
     // The "key=value" records of a "Passing" message.
     void ProcessKeyedPassings(const std::string& source, const std::string& command,
                               const std::vector<std::string>& records);
