@@ -8,6 +8,7 @@
 
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
+#include "net/DetectionListener.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
 #include "tables/DagTable.h"
@@ -167,6 +168,15 @@ TEST_F(PassingExchangeTest, EveryCopyOfAResentMessageIsAcknowledged) {
     const std::string reply = "Bag@AckPassing@12@$";
     EXPECT_EQ(Exchange(message + message, reply + reply, 2).size(), 2u);
     EXPECT_EQ(CountShown("<<< MYLAPS: Src   Passing   A   10:00:00.000"), 2);
+}
+
+TEST_F(PassingExchangeTest, AMessageOfTheLongestLengthIsReadWhole) {
+    const std::string head = "Src@Passing@c=A|n=";
+    const std::string tail = "|t=10:00:00.000@c=B|t=10:00:01.000@77@";
+    const std::string filler(DetectionListener::kMaxMessageBytes - head.size() - tail.size(), 'z');
+    EXPECT_EQ(Exchange(head + filler + tail + "$", "Bag@AckPassing@77@$", 2),
+              (std::vector<std::string>{"AddDagClock(1\tSrc\tA\t1\t10:00:00.00)",
+                                        "AddDagClock(1\tSrc\tB\t1\t10:00:01.00)"}));
 }
 
 TEST_F(PassingExchangeTest, AMessageWithoutNumberIsAProtocolErrorWithoutReply) {
