@@ -1,9 +1,11 @@
 #include "intake/MyLapsProtocol.h"
 
+#include "base/CalendarText.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
 #include "host/HostRequests.h"
 #include "intake/DetectionProcessor.h"
+#include "intake/PassingRecord.h"
 #include "intake/SafeText.h"
 #include "journal/BurstCommit.h"
 #include "journal/Journal.h"
@@ -24,6 +26,36 @@ std::string WithoutLineEnds(const std::string& text) {
 std::string Slice(const std::string& record, size_t start, size_t length) {
     if (start >= record.size()) return {};
     return record.substr(start, length);
+}
+
+// The one line that tells the operator why a record of a "Passing" message was skipped.
+std::string SkippedRecordLine(const PassingRecord& record) {
+    const char* format = "";
+    switch (record.fault) {
+        case PassingRecord::Fault::NoChip:
+            format = Tr("$$$ MyLaps passing without chip skipped: [%s]",
+                        "$$$ Passage MyLaps sans puce ignoré : [%s]");
+            break;
+        case PassingRecord::Fault::NoTime:
+            format = Tr("$$$ MyLaps passing without time skipped: [%s]",
+                        "$$$ Passage MyLaps sans heure ignoré : [%s]");
+            break;
+        case PassingRecord::Fault::BadTime:
+        case PassingRecord::Fault::None:
+            format = Tr("$$$ MyLaps passing with an invalid time skipped: [%s]",
+                        "$$$ Passage MyLaps à l'heure invalide ignoré : [%s]");
+            break;
+    }
+    return Format(format, record.quoted.c_str());
+}
+
+void LogPassing(const std::string& source, const std::string& command, const std::string& chip,
+                const std::string& time) {
+    // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
+    std::string line = "<<< MYLAPS: ";
+    line.append(UpToNul(source)).append("   ").append(UpToNul(command)).append("   ");
+    line.append(UpToNul(chip)).append("   ").append(UpToNul(time));
+    Log(75, std::move(line));
 }
 
 }  // namespace
@@ -125,13 +157,47 @@ void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const st
         passing.chip = SafeField(Slice(record, 0, 7), message);
         passing.timeField = Slice(record, 7, 12);
         passing.boxDate = "20" + Slice(record, 31, 6);
-        // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
-        std::string line = "<<< MYLAPS: ";
-        line.append(UpToNul(source)).append("   ").append(UpToNul(command)).append("   ");
-        line.append(UpToNul(passing.chip)).append("   ").append(UpToNul(passing.timeField));
-        Log(75, std::move(line));
+        LogPassing(source, command, passing.chip, passing.timeField);
         processor_.ProcessPassing(passing);
     }
+}
+
+void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const std::string& source,
+                                          const std::string& command, const std::string& token,
+                                          const std::vector<std::string>& records) {
+    const std::string today = TodayDateText();
+    ReceivedPassing passing;
+    passing.kind = PassingKind::Passing;
+    passing.source = source;
+    passing.token = token;
+    passing.receivedUtcMs = message.receivedUtcMs;
+    for (const std::string& text : records) {
+        if (IsResend(source, text)) continue;
+        const PassingRecord record = ReadPassingRecord(text, today);
+        if (!record.IsUsable()) {
+            Log(0, SkippedRecordLine(record));
+            continue;
+        }
+        passing.record = text;
+        passing.chip = SafeField(record.chip, message);
+        passing.timeField = record.timeField;
+        passing.boxDate = record.boxDate;
+        LogPassing(source, command, passing.chip, record.time);
+        processor_.ProcessPassing(passing);
+    }
+}
+
+void MyLapsProtocol::OnPassing(std::unique_ptr<MyLapsMessage> message, const std::string& source,
+                               const std::string& command, std::vector<std::string>& fields) {
+    std::string token;
+    if (!TakeToken(fields, token)) {
+        Log(0, Format(Tr("$$$ MyLaps protocol error: %s", "$$$ Erreur de protocole MyLaps: %s"),
+                      message->text.c_str()));
+        return;
+    }
+    ProcessKeyedPassings(*message, source, command, token, fields);
+    // This dialect's acknowledgement has an "@" before the "$".
+    Reply(std::move(message), state_.ownName + "@AckPassing@" + token + "@", true, true);
 }
 
 void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
@@ -170,6 +236,8 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
         if (isStore) ProcessStorePassings(*message, source, command, token, fields);
         Reply(std::move(message), own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true,
               isStore);
+    } else if (command == "Passing") {
+        OnPassing(std::move(message), source, command, fields);
     } else if (command == "AckPong" || command == "AckGetInfo") {
         Log(75, Format("<<< MYLAPS: Src:%s Cmd:%s", source.c_str(), command.c_str()));
     } else if (command == "Pong") {

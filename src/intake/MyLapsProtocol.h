@@ -45,6 +45,12 @@ private:
     void ProcessStorePassings(const MyLapsMessage& message, const std::string& source,
                               const std::string& command, const std::string& token,
                               const std::vector<std::string>& passings);
+    // A "Passing" message: its "key=value" records, then its acknowledgement.
+    void OnPassing(std::unique_ptr<MyLapsMessage> message, const std::string& source,
+                   const std::string& command, std::vector<std::string>& fields);
+    void ProcessKeyedPassings(const MyLapsMessage& message, const std::string& source,
+                              const std::string& command, const std::string& token,
+                              const std::vector<std::string>& records);
     // A name or chip code with its control bytes replaced; the first time a connection sends
     // one, the operator is told.
     std::string SafeField(std::string text, const MyLapsMessage& message);

@@ -4,41 +4,13 @@
 #include <csignal>
 #include <regex>
 
+#include "HostSimulator.h"
 #include "TorvaneProcess.h"
 
 namespace torvane::test {
 namespace {
 
 const char* const kStartLine = "Démarrage Torvane - Version 1.70b - 24 jun 2o26";
-
-// The host simulator on a port of its own choosing.
-class HostSimulator {
-public:
-    bool Start(const std::string& logPath, const std::string& runnersPath) {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QString::fromStdString(ToolPath("ostrak-sim")),
-                       {"--port", "0", "--log", QString::fromStdString(logPath), "--runners",
-                        QString::fromStdString(runnersPath)});
-        if (!process_.waitForStarted(5000)) return false;
-        std::string output;
-        while (output.find('\n') == std::string::npos && process_.waitForReadyRead(5000)) {
-            output += process_.readAll().toStdString();
-        }
-        std::smatch match;
-        if (!std::regex_search(output, match, std::regex("listening on port (\\d+)"))) return false;
-        port_ = std::stoi(match[1]);
-        return true;
-    }
-    ~HostSimulator() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-    int Port() const { return port_; }
-
-private:
-    QProcess process_;
-    int port_ = 0;
-};
 
 class HeadlessTest : public ::testing::Test {
 protected:

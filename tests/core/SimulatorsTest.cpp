@@ -275,9 +275,146 @@ TEST(MyLapsSimTest, FilePassingsAreSentAsWrittenAndAMissingAckFailsTheRun) {
     EXPECT_NE(folder.Read("timing.txt").find(" -1"), std::string::npos);
 }
 
+TEST(MyLapsSimTest, PassingDialectSendsKeyedRecordsAndOnlyAckPassingSettlesThem) {
+    SKIP_WITHOUT_TOOLS();
+    int port = 0;
+    Socket listener = Socket::Listen(port);
+    ASSERT_TRUE(listener.IsOpen());
+    ToolProcess sim("mylaps-sim",
+                    {"--port", QString::number(port), "--dialect", "passing", "--source", "Loop7",
+                     "--count", "3", "--per-store", "3", "--backlog", "--marker-every", "1",
+                     "--date", "260314", "--ack-timeout", "200"});
+    ASSERT_TRUE(sim.Started());
+    Socket link = listener.Accept();
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.ReadUntil('$'), "Loop7@Pong@");
+    const std::optional<std::string> passing = link.ReadUntil('$');
+    ASSERT_TRUE(passing);
+    const std::vector<std::string> fields = Split(*passing, '@');
+    ASSERT_EQ(fields.size(), 7u) << *passing;  // source, command, 3 records, number, empty tail
+    EXPECT_EQ(fields[1], "Passing");
+    EXPECT_EQ(fields[5], "1");
+    for (int i = 0; i < 3; ++i) {
+        const std::regex record(R"(t=\d\d:\d\d:\d\d\.\d\d\d\|c=KV0000)" + std::to_string(i + 1) +
+                                R"(\|ct=UH\|d=260314\|l=\d+\|dv=4\|re=0\|an=00001111\|g=0)");
+        EXPECT_TRUE(std::regex_match(fields[2 + i], record)) << fields[2 + i];
+    }
+    const std::optional<std::string> marker = link.ReadUntil('$');
+    ASSERT_TRUE(marker);
+    EXPECT_TRUE(std::regex_match(
+        *marker,
+        std::regex(R"(Loop7@Marker@t=\d\d:\d\d:\d\d\.\d\d\d\|mt=Gunshot\|n=Gunshot 2@2@)")))
+        << *marker;
+
+    // The Store dialect's acknowledgement settles nothing here: the message comes again.
+    ASSERT_TRUE(link.Send("Bag@AckStore@1$Bag@AckMarker@2$"));
+    EXPECT_EQ(link.ReadUntil('$'), *passing);
+    ASSERT_TRUE(link.Send("Bag@AckPassing@1@$"));
+    EXPECT_EQ(sim.Finish(), 0);
+    const std::string output = sim.Output();
+    EXPECT_NE(output.find("summary: sent 1 Passing messages (3 passings), acknowledged 1, resent "),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find(", markers sent 1 and acknowledged 1"), std::string::npos) << output;
+    EXPECT_NE(output.find(", stray acknowledgements 1"), std::string::npos) << output;
+}
+
+struct IgnoredAckCase {
+    const char* which;
+    std::vector<std::string> resent;
+};
+
+class MyLapsSimIgnoredAckTest : public ::testing::TestWithParam<IgnoredAckCase> {};
+
+// What the lead's process tests use to force a resend: the named messages come twice.
+TEST_P(MyLapsSimIgnoredAckTest, TheFirstAcknowledgementOfTheNamedMessagesIsIgnored) {
+    SKIP_WITHOUT_TOOLS();
+    int port = 0;
+    Socket listener = Socket::Listen(port);
+    ToolProcess sim("mylaps-sim",
+                    {"--port", QString::number(port), "--dialect", "passing", "--count", "2",
+                     "--backlog", "--ack-timeout", "100", "--ignore-first-ack", GetParam().which});
+    Socket link = listener.Accept();
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.ReadUntil('$'), "Loop1@Pong@");
+    std::vector<std::string> sent = {link.ReadUntil('$').value_or(""),
+                                     link.ReadUntil('$').value_or("")};
+    ASSERT_TRUE(link.Send("Bag@AckPassing@1@$Bag@AckPassing@2@$"));
+    for (const std::string& number : GetParam().resent) {
+        const std::optional<std::string> again = link.ReadUntil('$');
+        ASSERT_TRUE(again);
+        EXPECT_EQ(*again, sent[std::stoul(number) - 1]);
+        ASSERT_TRUE(link.Send("Bag@AckPassing@" + number + "@$"));
+    }
+    EXPECT_EQ(sim.Finish(), 0);
+    const std::string output = sim.Output();
+    const std::string count = std::to_string(GetParam().resent.size());
+    EXPECT_NE(output.find("acknowledged 2, resent " + count + ","), std::string::npos) << output;
+    EXPECT_NE(output.find("first acknowledgements ignored " + count), std::string::npos) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, MyLapsSimIgnoredAckTest,
+                         ::testing::Values(IgnoredAckCase{"2", {"2"}},
+                                           IgnoredAckCase{"all", {"1", "2"}}));
+
+TEST(MyLapsSimTest, PassingDialectFileLinesAreComposedOrSentAsWritten) {
+    SKIP_WITHOUT_TOOLS();
+    TempFolder folder;
+    const std::string raw = "c=41AA06C|t=23:00:17.105920|d=261208";
+    folder.Write("passings.txt", raw + "\nE200001D5B0C0123456789AB 9:08:07.6 260315\n");
+    int port = 0;
+    Socket listener = Socket::Listen(port);
+    ToolProcess sim("mylaps-sim",
+                    {"--port", QString::number(port), "--dialect", "passing", "--from-file",
+                     QString::fromStdString(folder.File("passings.txt")), "--per-store", "2"});
+    Socket link = listener.Accept();
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.ReadUntil('$'), "Loop1@Pong@");
+    EXPECT_EQ(link.ReadUntil('$'),
+              "Loop1@Passing@" + raw +
+                  "@t=09:08:07.600|c=E200001D5B0C0123456789AB|ct=UH|d=260315|l=1|dv=4|re=0|"
+                  "an=00001111|g=0@1@");
+    ASSERT_TRUE(link.Send("Bag@AckPassing@1@$"));
+    EXPECT_EQ(sim.Finish(), 0);
+}
+
+TEST(SimulatorsQuietTest, PrintNothingButTheirSummaryLines) {
+    SKIP_WITHOUT_TOOLS();
+    ToolProcess host("ostrak-sim", {"--port", "0", "--quiet"});
+    const int hostPort = host.ListeningPort();
+    ASSERT_GT(hostPort, 0);
+    {
+        Socket hostLink = Socket::Connect(hostPort);
+        ASSERT_TRUE(hostLink.Send("Ping()\r\nAddDagClock(1\tLoop1\t12\t1\t10:00:01.25)\r\n"));
+        EXPECT_TRUE(hostLink.ReadUntil('\n'));
+        EXPECT_TRUE(hostLink.ReadUntil('\n'));
+    }
+    host.Write("quit\n");
+    EXPECT_EQ(host.Finish(), 0);
+    EXPECT_EQ(host.Output(), "summary: received 2 requests (1 detections) on 1 links\n");
+
+    int port = 0;
+    Socket listener = Socket::Listen(port);
+    ToolProcess sim("mylaps-sim",
+                    {"--port", QString::number(port), "--count", "2", "--backlog", "--quiet"});
+    Socket link = listener.Accept();
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.ReadUntil('$'), "Loop1@Pong@");
+    ASSERT_TRUE(link.ReadUntil('$'));
+    ASSERT_TRUE(link.ReadUntil('$'));
+    ASSERT_TRUE(link.Send("Bag@Ping@Bag@AckPong@$Bag@AckStore@1$Bag@AckStore@2$"));
+    EXPECT_EQ(sim.Finish(), 0);
+    EXPECT_TRUE(std::regex_match(
+        sim.Output(),
+        std::regex("summary: sent 2 Store messages \\(2 passings\\), acknowledged 2, resent 0, "
+                   "unacknowledged 0, elapsed [0-9.]+ s\n")))
+        << sim.Output();
+}
+
 struct BadPassingFile {
     const char* content;
     const char* complaint;
+    const char* dialect = "store";
 };
 
 class MyLapsSimBadFileTest : public ::testing::TestWithParam<BadPassingFile> {};
@@ -286,7 +423,7 @@ TEST_P(MyLapsSimBadFileTest, StopsBeforeConnectingAndNamesTheLine) {
     SKIP_WITHOUT_TOOLS();
     TempFolder folder;
     folder.Write("passings.txt", std::string("KV00001 10:00:00.000\n") + GetParam().content);
-    ToolProcess sim("mylaps-sim", {"--port", "9", "--from-file",
+    ToolProcess sim("mylaps-sim", {"--port", "9", "--dialect", GetParam().dialect, "--from-file",
                                    QString::fromStdString(folder.File("passings.txt"))});
     EXPECT_EQ(sim.Finish(), 2);
     const std::string errors = sim.Errors();
@@ -301,7 +438,11 @@ INSTANTIATE_TEST_SUITE_P(Lines, MyLapsSimBadFileTest,
                                            BadPassingFile{"KV00001 10:00:00.1234\n", "time"},
                                            BadPassingFile{"KV00001 10:00:00 261340\n", "date"},
                                            BadPassingFile{"KV@0001 10:00:00\n", "'@'"},
-                                           BadPassingFile{"KV00001\n", "CHIP TIME"}));
+                                           BadPassingFile{"KV00001\n", "CHIP TIME"},
+                                           BadPassingFile{"KV|0001 10:00:00\n", "'|'", "passing"},
+                                           BadPassingFile{"KV00001AB13:48:03.89  001  080  "
+                                                          "26031405\n",
+                                                          "record with \"=\"", "passing"}));
 
 TEST(MyLapsSimTest, ReconnectsAndResendsWhatWasNotAcknowledged) {
     SKIP_WITHOUT_TOOLS();
@@ -383,7 +524,12 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommandLine{{"--source", "A@B"}, "--source expects"},
                       BadCommandLine{{"--chip-prefix", "ABCDEF", "--riders", "50"},
                                      "too few digits"},
-                      BadCommandLine{{"--bogus"}, "unknown option --bogus"}));
+                      BadCommandLine{{"--bogus"}, "unknown option --bogus"},
+                      BadCommandLine{{"--dialect", "xml"}, "--dialect expects"},
+                      BadCommandLine{{"--quiet", "--print-acks"}, "--quiet cannot"},
+                      BadCommandLine{{"--ignore-first-ack", "1,x"}, "--ignore-first-ack expects"},
+                      BadCommandLine{{"--ignore-first-ack", "all", "--ack-timeout", "0"},
+                                     "needs --ack-timeout"}));
 
 // --- ostrak-sim ---------------------------------------------------------------------------
 

@@ -43,6 +43,17 @@ std::string ReadLines(const std::string& path, Take take) {
     return {};
 }
 
+// Why a chip code cannot be sent in the dialect; empty when it can.
+std::string ChipProblem(const std::string& chip, Dialect dialect) {
+    if (dialect == Dialect::Store) {
+        if (chip.size() > kChipLength) return "chip code longer than 7 characters: " + chip;
+        if (!IsFieldSafe(chip)) return "'@' and '$' cannot appear in a chip code";
+    } else if (!IsValueSafe(chip)) {
+        return "'@', '$' and '|' cannot appear in a chip code";
+    }
+    return {};
+}
+
 std::vector<std::string> GeneratedChips(const std::string& prefix, int riders) {
     std::vector<std::string> chips;
     const std::size_t digits = kChipLength - prefix.size();
@@ -56,34 +67,40 @@ std::vector<std::string> GeneratedChips(const std::string& prefix, int riders) {
 
 }  // namespace
 
-FileLine ReadPassingLine(const std::string& line, TimeFamily family,
+FileLine ReadPassingLine(const std::string& line, Dialect dialect, TimeFamily family,
                          const std::string& defaultDate) {
     if (!IsFieldSafe(line)) return {{}, "'@' and '$' cannot appear in a passing"};
-    if (line.size() == kRecordLength) return {line, {}};
+    const bool isStore = dialect == Dialect::Store;
+    if (isStore ? line.size() == kRecordLength : line.find('=') != std::string::npos)
+        return {line, {}};
 
     std::istringstream words(line);
     std::string chip, timeText, date, extra;
     words >> chip >> timeText >> date >> extra;
     if (timeText.empty() || !extra.empty())
-        return {{}, "expected \"CHIP TIME [DATE]\" or a 39-character record"};
-    if (chip.size() > kChipLength) return {{}, "chip code longer than 7 characters: " + chip};
+        return {{},
+                isStore ? "expected \"CHIP TIME [DATE]\" or a 39-character record"
+                        : "expected \"CHIP TIME [DATE]\" or a record with \"=\""};
+    if (std::string problem = ChipProblem(chip, dialect); !problem.empty()) return {{}, problem};
     TimeOfDay time;
     if (!ParseTimeText(timeText, time)) return {{}, "time is not H:MM:SS[.fff]: " + timeText};
     if (date.empty()) date = defaultDate;
     if (!IsDate(date)) return {{}, "date is not YYMMDD: " + date};
+    if (!isStore) return {ComposeKeyedRecord(chip, time, 1, date), {}};
     return {ComposeRecord(chip, FormatTimeField(family, time), 1, 100, date), {}};
 }
 
 PassingPlan::Loaded PassingPlan::Load(const Options& options) {
     Loaded loaded;
     PassingPlan& plan = loaded.plan;
+    plan.dialect_ = options.dialect;
     plan.family_ = options.family;
     plan.fixedDate_ = options.date;
 
     if (!options.fromFile.empty()) {
         const std::string date = options.date.empty() ? LocalNow().boxDate : options.date;
         loaded.error = ReadLines(options.fromFile, [&](const std::string& line) {
-            FileLine read = ReadPassingLine(line, options.family, date);
+            FileLine read = ReadPassingLine(line, options.dialect, options.family, date);
             if (read.error.empty()) plan.fileRecords_.push_back(read.record);
             return read.error;
         });
@@ -98,10 +115,9 @@ PassingPlan::Loaded PassingPlan::Load(const Options& options) {
 
     if (!options.chipsFile.empty()) {
         loaded.error = ReadLines(options.chipsFile, [&](const std::string& line) -> std::string {
-            if (line.size() > kChipLength) return "chip code longer than 7 characters: " + line;
-            if (!IsFieldSafe(line)) return "'@' and '$' cannot appear in a chip code";
-            plan.chips_.push_back(line);
-            return {};
+            std::string problem = ChipProblem(line, options.dialect);
+            if (problem.empty()) plan.chips_.push_back(line);
+            return problem;
         });
         if (loaded.error.empty() && plan.chips_.empty())
             loaded.error = options.chipsFile + ": holds no chip code";
@@ -125,8 +141,9 @@ std::string PassingPlan::Next() {
     const std::string& chip = chips_[static_cast<std::size_t>(index) % chips_.size()];
     const int hits = 1 + static_cast<int>(index % 20);
     const int signal = 80 + static_cast<int>(index % 40);
-    return ComposeRecord(chip, FormatTimeField(family_, now.time), hits, signal,
-                         fixedDate_.empty() ? now.boxDate : fixedDate_);
+    const std::string& date = fixedDate_.empty() ? now.boxDate : fixedDate_;
+    if (dialect_ == Dialect::Passing) return ComposeKeyedRecord(chip, now.time, hits, date);
+    return ComposeRecord(chip, FormatTimeField(family_, now.time), hits, signal, date);
 }
 
 }  // namespace mylapssim

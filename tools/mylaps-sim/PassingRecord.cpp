@@ -80,6 +80,21 @@ std::string ComposeRecord(std::string_view chip, std::string_view timeField, int
     return record;
 }
 
+std::string ComposeKeyedRecord(std::string_view chip, const TimeOfDay& time, int hits,
+                               std::string_view boxDate) {
+    std::string record = "t=" + FormatTimeField(TimeFamily::Thousandths, time);
+    record.append("|c=").append(chip);
+    record.append("|ct=UH|d=").append(boxDate);
+    record.append("|l=").append(std::to_string(hits));
+    record.append("|dv=4|re=0|an=00001111|g=0");
+    return record;
+}
+
+std::string ComposeKeyedMarker(const TimeOfDay& time, long number) {
+    const std::string name = "Gunshot " + std::to_string(number);
+    return "t=" + FormatTimeField(TimeFamily::Thousandths, time) + "|mt=Gunshot|n=" + name;
+}
+
 LocalInstant LocalNow() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);

@@ -34,6 +34,14 @@ std::string PadChip(std::string_view chip);
 std::string ComposeRecord(std::string_view chip, std::string_view timeField, int hits, int signal,
                           std::string_view boxDate);
 
+// A record of the passing dialect: "t=HH:MM:SS.mmm|c=<chip>|ct=UH|d=<date>|l=<hits>|..."
+// with the keys a decoder adds; the chip is taken as it is.
+std::string ComposeKeyedRecord(std::string_view chip, const TimeOfDay& time, int hits,
+                               std::string_view boxDate);
+
+// The field of a "Marker" message in the passing dialect.
+std::string ComposeKeyedMarker(const TimeOfDay& time, long number);
+
 // The local date ("YYMMDD") and time of day of the current instant.
 struct LocalInstant {
     std::string boxDate;

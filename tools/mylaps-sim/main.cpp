@@ -5,7 +5,7 @@
 
 #include "Options.h"
 #include "PassingPlan.h"
-#include "StoreSession.h"
+#include "SourceSession.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     }
 
     CatchStopSignals();
-    StoreSession session(options, std::move(loaded.plan), std::cout, std::cerr,
-                         timingLog.is_open() ? &timingLog : nullptr);
+    SourceSession session(options, std::move(loaded.plan), std::cout, std::cerr,
+                          timingLog.is_open() ? &timingLog : nullptr);
     return session.Run(interrupts);
 }

@@ -117,6 +117,8 @@ void HostServer::Run(const volatile std::sig_atomic_t& stop) {
         links_.remove_if([](const Link& link) { return link.fd < 0; });
     }
     Event("stopping");
+    out_ << "summary: received " << requestsReceived_ << " requests (" << detectionsReceived_
+         << " detections) on " << nextLinkId_ - 1 << " links" << std::endl;
 }
 
 void HostServer::AcceptConnection() {
@@ -216,6 +218,7 @@ std::string HostServer::AnswerTo(const HostRequest& request) {
                     return InfoAnswer(7, options_.detectors);
             }
         case RequestKind::AddDagClock:
+            ++detectionsReceived_;
             return AnswerDetection(request.detection);
         case RequestKind::Unknown:
             return ErrorAnswer(kUnknownCommand);

@@ -67,6 +67,7 @@ private:
     int nextLinkId_ = 1;
     bool refusing_ = false;
     long requestsReceived_ = 0;
+    long detectionsReceived_ = 0;
     bool dropDone_ = false;
     bool operatorOpen_ = true;
     std::string operatorInput_;

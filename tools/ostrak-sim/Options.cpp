@@ -101,6 +101,7 @@ const std::vector<OptionRule>& Rules() {
          }},
         {"--log", true, Text(&Options::logFile)},
         {"--verbose", false, Flag(&Options::verbose)},
+        {"--quiet", false, Flag(&Options::quiet)},
         {"--help", false, Flag(&Options::help)},
     };
     return rules;
@@ -146,6 +147,8 @@ ParsedOptions ParseOptions(int argc, const char* const* argv) {
             return parsed;
         }
     }
+    if (parsed.options.quiet && parsed.options.verbose)
+        parsed.error = "--quiet cannot be used with --verbose";
     return parsed;
 }
 
@@ -216,6 +219,9 @@ Options:
   --log FILE             write every received line as "<ns> <line>": receive time in
                          nanoseconds since the Unix epoch (system clock), the line
                          without its CR LF
+  --quiet                print nothing while running but the port line and errors
+                         (the default unless --verbose); the summary line comes at
+                         the end all the same
   --verbose              also print received lines as in --log, answers as
                          "> <answer>" and connection events as "+ <event>"
   --help                 this text
@@ -224,6 +230,9 @@ Commands on standard input while running:
   drop                   close the current links
   refuse on | refuse off start or stop refusing connections
   quit                   stop (as do Ctrl-C and SIGTERM)
+
+When it stops it prints one summary line on standard output:
+    summary: received R requests (D detections) on L links
 
 Exit status: 0 after quit, 1 when the port cannot be opened, 2 for a bad command
 line or runners file.

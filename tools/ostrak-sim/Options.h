@@ -31,6 +31,7 @@ struct Options {
 
     std::string logFile;
     bool verbose = false;
+    bool quiet = false;
     bool help = false;
 };
 

@@ -1,4 +1,4 @@
-#include "StoreSession.h"
+#include "SourceSession.h"
 
 #include <poll.h>
 #include <algorithm>
@@ -14,8 +14,10 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Torvane reads messages of at most 31,999 bytes.
-constexpr std::size_t kLongestMessage = 31999;
+// Torvane reads messages of at most 1 MiB; a source of the passing dialect sends at most 100
+// records in one message.
+constexpr std::size_t kLongestMessage = 1024 * 1024;
+constexpr int kMostKeyedRecords = 100;
 constexpr milliseconds kLongestPollWait{100};
 
 std::int64_t WallClockNs() {
@@ -31,23 +33,32 @@ std::optional<long> ParseToken(const std::string& text) {
     return token;
 }
 
-std::string LocalTimeText() {
-    const LocalInstant now = LocalNow();
-    return FormatTimeField(TimeFamily::Thousandths, now.time);
+const char* PassingsCommand(Dialect dialect) {
+    return dialect == Dialect::Passing ? "Passing" : "Store";
+}
+
+const char* PassingsAck(Dialect dialect) {
+    return dialect == Dialect::Passing ? "AckPassing" : "AckStore";
+}
+
+std::string MarkerField(Dialect dialect, long number) {
+    const TimeOfDay now = LocalNow().time;
+    if (dialect == Dialect::Passing) return ComposeKeyedMarker(now, number);
+    return FormatTimeField(TimeFamily::Thousandths, now);
 }
 
 }  // namespace
 
-StoreSession::StoreSession(const Options& options, PassingPlan plan, std::ostream& out,
-                           std::ostream& err, std::ostream* timingLog)
+SourceSession::SourceSession(const Options& options, PassingPlan plan, std::ostream& out,
+                             std::ostream& err, std::ostream* timingLog)
     : options_(options), plan_(std::move(plan)), out_(out), err_(err), timingLog_(timingLog) {
-    storeInterval_ = std::chrono::duration_cast<Clock::duration>(
+    messageInterval_ = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(options.perStore / options.rate));
 }
 
-int StoreSession::Run(const volatile std::sig_atomic_t& interrupts) {
+int SourceSession::Run(const volatile std::sig_atomic_t& interrupts) {
     const Clock::time_point started = Clock::now();
-    nextStoreDue_ = started;
+    nextMessageDue_ = started;
     nextPingDue_ = started + milliseconds(options_.pingEveryMs);
     nextConnectAttempt_ = started;
     lastNewSend_ = started;
@@ -60,7 +71,7 @@ int StoreSession::Run(const volatile std::sig_atomic_t& interrupts) {
         }
         if (!EnsureConnected(now)) break;
         if (link_.IsOpen()) {
-            SendDueStores(now);
+            SendDuePassings(now);
             ResendOverdue(now);
             SendDuePing(now);
         }
@@ -69,14 +80,14 @@ int StoreSession::Run(const volatile std::sig_atomic_t& interrupts) {
     }
 
     for (const auto& [token, item] : outstanding_)
-        if (item.kind == Kind::Store) WriteTimingLine(token, item.firstSentNs, -1);
+        if (item.kind == Kind::Passings) WriteTimingLine(token, item.firstSentNs, -1);
     ReportSummary(started);
     const bool allSent = !plan_.HasMore() || stopped_;
     return everConnected_ && allSent && outstanding_.empty() ? 0 : 1;
 }
 
 // False when the run cannot go on: the link is down and may not be opened again.
-bool StoreSession::EnsureConnected(Clock::time_point now) {
+bool SourceSession::EnsureConnected(Clock::time_point now) {
     if (link_.IsOpen()) return true;
     if (everConnected_ && !options_.reconnect) return false;
     if (now < nextConnectAttempt_) return true;
@@ -106,50 +117,60 @@ bool StoreSession::EnsureConnected(Clock::time_point now) {
     return true;
 }
 
-bool StoreSession::WindowAllows() const {
-    return options_.window == 0 || storesOutstanding_ < options_.window;
+bool SourceSession::WindowAllows() const {
+    return options_.window == 0 || passingMessagesOutstanding_ < options_.window;
 }
 
-void StoreSession::SendDueStores(Clock::time_point now) {
+void SourceSession::SendDuePassings(Clock::time_point now) {
     while (!stopped_ && plan_.HasMore() && WindowAllows() &&
-           (options_.backlog || now >= nextStoreDue_)) {
-        SendStore(now);
-        if (options_.markerEvery > 0 && storesSent_ % options_.markerEvery == 0) SendMarker(now);
-        nextStoreDue_ += storeInterval_;
+           (options_.backlog || now >= nextMessageDue_)) {
+        SendPassings(now);
+        if (options_.markerEvery > 0 && passingMessagesSent_ % options_.markerEvery == 0)
+            SendMarker(now);
+        nextMessageDue_ += messageInterval_;
         // After a stall (link down, window full) resume the pace instead of bursting.
-        if (now - nextStoreDue_ > std::chrono::seconds(1)) nextStoreDue_ = now;
+        if (now - nextMessageDue_ > std::chrono::seconds(1)) nextMessageDue_ = now;
     }
 }
 
-void StoreSession::SendStore(Clock::time_point now) {
+void SourceSession::SendPassings(Clock::time_point now) {
     std::vector<std::string> fields;
     for (int i = 0; i < options_.perStore && plan_.HasMore(); ++i) fields.push_back(plan_.Next());
     const long token = nextToken_++;
     passingsSent_ += static_cast<long>(fields.size());
-    fields.push_back(std::to_string(token));
-    std::string wire = ComposeMessage(options_.source, "Store", fields);
-    if (wire.size() - 1 > kLongestMessage && !warnedLongStore_) {
-        err_ << "mylaps-sim: warning: a Store of " << wire.size() - 1
-             << " bytes is longer than the 31999 bytes Torvane reads" << std::endl;
-        warnedLongStore_ = true;
+    if (options_.dialect == Dialect::Passing && fields.size() > kMostKeyedRecords &&
+        !warnedManyRecords_) {
+        err_ << "mylaps-sim: warning: a Passing message of " << fields.size()
+             << " records; a source of this dialect sends at most " << kMostKeyedRecords
+             << std::endl;
+        warnedManyRecords_ = true;
     }
-    Outstanding& item = outstanding_[token] = {Kind::Store, std::move(wire), WallClockNs(), now};
+    fields.push_back(std::to_string(token));
+    const char* command = PassingsCommand(options_.dialect);
+    std::string wire = ComposeMessage(options_.source, command, fields);
+    if (wire.size() - 1 > kLongestMessage && !warnedLongMessage_) {
+        err_ << "mylaps-sim: warning: a " << command << " message of " << wire.size() - 1
+             << " bytes is longer than the " << kLongestMessage << " bytes Torvane reads"
+             << std::endl;
+        warnedLongMessage_ = true;
+    }
+    Outstanding& item = outstanding_[token] = {Kind::Passings, std::move(wire), WallClockNs(), now};
     Transmit(token, item);
-    ++storesSent_;
-    ++storesOutstanding_;
+    ++passingMessagesSent_;
+    ++passingMessagesOutstanding_;
     lastNewSend_ = now;
 }
 
-void StoreSession::SendMarker(Clock::time_point now) {
+void SourceSession::SendMarker(Clock::time_point now) {
     const long token = nextToken_++;
-    std::string wire =
-        ComposeMessage(options_.source, "Marker", {LocalTimeText(), std::to_string(token)});
+    std::string wire = ComposeMessage(
+        options_.source, "Marker", {MarkerField(options_.dialect, token), std::to_string(token)});
     Outstanding& item = outstanding_[token] = {Kind::Marker, std::move(wire), WallClockNs(), now};
     Transmit(token, item);
     ++markersSent_;
 }
 
-void StoreSession::ResendOverdue(Clock::time_point now) {
+void SourceSession::ResendOverdue(Clock::time_point now) {
     const milliseconds timeout(options_.ackTimeoutMs);
     while (!resendQueue_.empty() && resendQueue_.front().first <= now) {
         const auto [due, token] = resendQueue_.front();
@@ -162,7 +183,7 @@ void StoreSession::ResendOverdue(Clock::time_point now) {
     }
 }
 
-void StoreSession::Transmit(long token, Outstanding& item) {
+void SourceSession::Transmit(long token, Outstanding& item) {
     Send(item.wire);
     // The moment of sending itself, not the start of the loop pass: the resend must not come
     // early.
@@ -171,24 +192,24 @@ void StoreSession::Transmit(long token, Outstanding& item) {
         resendQueue_.emplace_back(item.lastSent + milliseconds(options_.ackTimeoutMs), token);
 }
 
-void StoreSession::SendDuePing(Clock::time_point now) {
+void SourceSession::SendDuePing(Clock::time_point now) {
     if (options_.pingEveryMs == 0 || now < nextPingDue_) return;
     Send(ComposeMessage(options_.source, "Ping"));
     nextPingDue_ = now + milliseconds(options_.pingEveryMs);
 }
 
-bool StoreSession::IsFinished(Clock::time_point now) const {
+bool SourceSession::IsFinished(Clock::time_point now) const {
     if (plan_.HasMore() && !stopped_) return false;
     if (outstanding_.empty()) return true;
     return now - lastNewSend_ >= milliseconds(options_.waitAcksMs);
 }
 
-void StoreSession::WaitForTraffic(Clock::time_point now) {
+void SourceSession::WaitForTraffic(Clock::time_point now) {
     Clock::time_point wake = now + kLongestPollWait;
     if (!link_.IsOpen())
         wake = std::min(wake, nextConnectAttempt_);
     else if (plan_.HasMore() && !stopped_ && WindowAllows())
-        wake = std::min(wake, nextStoreDue_);
+        wake = std::min(wake, nextMessageDue_);
     if (!resendQueue_.empty()) wake = std::min(wake, resendQueue_.front().first);
     const int waitMs = static_cast<int>(
         std::max<long long>(0, std::chrono::ceil<milliseconds>(wake - now).count()));
@@ -209,30 +230,34 @@ void StoreSession::WaitForTraffic(Clock::time_point now) {
     if (!alive) err_ << "mylaps-sim: link to Torvane lost" << std::endl;
 }
 
-void StoreSession::HandleMessage(const std::string& text) {
+void SourceSession::HandleMessage(const std::string& text) {
     if (options_.verbose) out_ << "< " << text << "$" << std::endl;
     const auto message = ParseMessage(text);
     if (!message) return;
-    if (message->command == "AckStore") return HandleAck(*message, Kind::Store);
+    if (message->command == PassingsAck(options_.dialect))
+        return HandleAck(*message, Kind::Passings);
     if (message->command == "AckMarker") return HandleAck(*message, Kind::Marker);
+    // The other dialect's acknowledgement settles nothing in this one.
+    if (message->command == "AckStore" || message->command == "AckPassing")
+        return CountStrayAck(*message, AckToken(*message));
     if (auto answer = AnswerFor(*message, options_.source)) Send(*answer);
 }
 
-void StoreSession::HandleAck(const ReceivedMessage& message, Kind kind) {
+void SourceSession::HandleAck(const ReceivedMessage& message, Kind kind) {
     const auto tokenText = AckToken(message);
     const auto token = tokenText ? ParseToken(*tokenText) : std::nullopt;
     const auto found = token ? outstanding_.find(*token) : outstanding_.end();
-    if (found == outstanding_.end() || found->second.kind != kind) {
-        ++strayAcks_;
+    if (found == outstanding_.end() || found->second.kind != kind)
+        return CountStrayAck(message, tokenText);
+    if (IgnoresFirstAckOf(*token)) {
         if (options_.printAcks)
-            out_ << "ack " << message.command << " " << tokenText.value_or("(none)")
-                 << ": nothing outstanding" << std::endl;
+            out_ << "ack " << message.command << " " << *token << " ignored, as asked" << std::endl;
         return;
     }
     const std::int64_t ackNs = WallClockNs();
-    if (kind == Kind::Store) {
-        ++storesAcked_;
-        --storesOutstanding_;
+    if (kind == Kind::Passings) {
+        ++passingMessagesAcked_;
+        --passingMessagesOutstanding_;
         WriteTimingLine(*token, found->second.firstSentNs, ackNs);
     } else {
         ++markersAcked_;
@@ -246,26 +271,42 @@ void StoreSession::HandleAck(const ReceivedMessage& message, Kind kind) {
     outstanding_.erase(found);
 }
 
-void StoreSession::Send(const std::string& wire) {
+void SourceSession::CountStrayAck(const ReceivedMessage& message,
+                                  const std::optional<std::string>& tokenText) {
+    ++strayAcks_;
+    if (options_.printAcks)
+        out_ << "ack " << message.command << " " << tokenText.value_or("(none)")
+             << ": nothing outstanding" << std::endl;
+}
+
+// True the first time only for each message that --ignore-first-ack names.
+bool SourceSession::IgnoresFirstAckOf(long number) {
+    if (!options_.ignoreEveryFirstAck && options_.ignoreFirstAckOf.count(number) == 0) return false;
+    return firstAckIgnored_.insert(number).second;
+}
+
+void SourceSession::Send(const std::string& wire) {
     if (options_.verbose) out_ << "> " << wire << std::endl;
     link_.Queue(wire);
 }
 
-void StoreSession::WriteTimingLine(long token, std::int64_t sentNs, std::int64_t ackNs) {
+void SourceSession::WriteTimingLine(long token, std::int64_t sentNs, std::int64_t ackNs) {
     if (!timingLog_) return;
     *timingLog_ << token << ' ' << sentNs << ' ' << ackNs << '\n';
     timingLog_->flush();
 }
 
-void StoreSession::ReportSummary(Clock::time_point started) {
+void SourceSession::ReportSummary(Clock::time_point started) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", elapsed);
-    out_ << "summary: sent " << storesSent_ << " stores (" << passingsSent_
-         << " passings), acknowledged " << storesAcked_ << ", resent " << resent_
-         << ", unacknowledged " << storesOutstanding_;
+    out_ << "summary: sent " << passingMessagesSent_ << " " << PassingsCommand(options_.dialect)
+         << " messages (" << passingsSent_ << " passings), acknowledged " << passingMessagesAcked_
+         << ", resent " << resent_ << ", unacknowledged " << passingMessagesOutstanding_;
     if (markersSent_ > 0)
-        out_ << ", markers " << markersSent_ << " (acknowledged " << markersAcked_ << ")";
+        out_ << ", markers sent " << markersSent_ << " and acknowledged " << markersAcked_;
+    if (!firstAckIgnored_.empty())
+        out_ << ", first acknowledgements ignored " << firstAckIgnored_.size();
     if (strayAcks_ > 0) out_ << ", stray acknowledgements " << strayAcks_;
     out_ << ", elapsed " << seconds << " s" << std::endl;
 }
