@@ -184,7 +184,7 @@ void CTorvaneDlg::CreateControls() {
     new ScrollOnAppend(logList_);
 
     AddLabel(activity::kVersion, QRect(7, 273, 227, 9), QString());
-    if (kFrenchTexts) {
+    if (FrenchTexts()) {
         AddLabel(activity::kLevelLabel, QRect(330, 274, 60, 9),
                  Text("Log level:", "Niveau de traces :"));
     } else {
