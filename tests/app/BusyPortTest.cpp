@@ -40,6 +40,11 @@ struct BusyPortCase {
     const char* line;  // printf format of the log line, with the port and the reason
 };
 
+// Test names show the case's name, not its bytes.
+void PrintTo(const BusyPortCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class BusyPortTest : public ::testing::TestWithParam<BusyPortCase> {};
 
 // Headless, a deaf Torvane is of no use: it says why and ends with a failure, so that the

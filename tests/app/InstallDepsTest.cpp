@@ -26,6 +26,11 @@ struct SetUpCase {
     const char* error;  // in the error output
 };
 
+// Test names show the case's name, not its bytes.
+void PrintTo(const SetUpCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class InstallDepsTest : public ::testing::TestWithParam<SetUpCase> {
 protected:
     void Stub(const std::string& name, const std::string& body) {

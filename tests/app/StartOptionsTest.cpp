@@ -16,6 +16,11 @@ struct CommandLineCase {
     int exitCode;
 };
 
+// Test names show the case's name, not its bytes.
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLineTest, AnswersInTheChosenLanguage) {

@@ -16,7 +16,7 @@
 namespace torvane::test {
 namespace {
 
-// The cells of the screen; each cell holds one UTF-8 character.
+// The lines of the screen; each cell holds one UTF-8 character.
 class ScreenCells {
 public:
     void Put(const std::string& character) {
@@ -26,25 +26,10 @@ public:
     }
     void CarriageReturn() { column_ = 0; }
     void LineFeed() { ++row_; }
-    void Back(size_t n) { column_ -= std::min(column_, n); }
-    void Forward(size_t n) { column_ += n; }
-    void Up(size_t n) { row_ -= std::min(row_, n); }
-    void Down(size_t n) { row_ += n; }
-    void ToColumn(size_t column) { column_ = column; }
-    void EraseLine(int mode) {
+    void Back() { column_ -= column_ > 0 ? 1 : 0; }
+    void EraseToLineEnd() {
         auto& line = Line();
-        if (mode == 0) {
-            if (line.size() > column_) line.resize(column_);
-        } else if (mode == 1) {
-            const size_t end = std::min(column_ + 1, line.size());
-            std::fill(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(end), blank_);
-        } else {
-            line.clear();
-        }
-    }
-    void EraseBelow() {
-        EraseLine(0);
-        if (lines_.size() > row_ + 1) lines_.resize(row_ + 1);
+        if (line.size() > column_) line.resize(column_);
     }
     std::vector<std::string> Text() const {
         std::vector<std::string> text;
@@ -54,7 +39,6 @@ public:
             line.erase(line.find_last_not_of(' ') + 1);
             text.push_back(line);
         }
-        while (!text.empty() && text.back().empty() && text.size() > row_ + 1) text.pop_back();
         return text;
     }
 
@@ -69,76 +53,34 @@ private:
     size_t column_ = 0;
 };
 
-// A control sequence "ESC [ parameters final"; returns the position after it.
-size_t ApplyControlSequence(const std::string& raw, size_t i, ScreenCells& screen) {
-    size_t end = i;
-    while (end < raw.size() && !(raw[end] >= 0x40 && raw[end] <= 0x7E)) ++end;
-    if (end >= raw.size()) return raw.size();
-    const std::string parameters = raw.substr(i, end - i);
-    const bool privateMode = !parameters.empty() && parameters[0] == '?';
-    const int number = privateMode || parameters.empty() ? -1 : std::atoi(parameters.c_str());
-    const size_t count = number > 0 ? static_cast<size_t>(number) : 1;
-    if (!privateMode) {
-        switch (raw[end]) {
-            case 'A':
-                screen.Up(count);
-                break;
-            case 'B':
-                screen.Down(count);
-                break;
-            case 'C':
-                screen.Forward(count);
-                break;
-            case 'D':
-                screen.Back(count);
-                break;
-            case 'G':
-                screen.ToColumn(count - 1);
-                break;
-            case 'K':
-                screen.EraseLine(std::max(number, 0));
-                break;
-            case 'J':
-                screen.EraseBelow();
-                break;
-            default:
-                break;
-        }
-    }
-    return end + 1;
-}
-
 }  // namespace
 
+// The line editor on an xterm writes text, CR, LF, backspace and "ESC [ K"; other control
+// sequences (bracketed paste on and off) change nothing on the screen.
 std::vector<std::string> RenderTerminal(const std::string& raw) {
     ScreenCells screen;
     for (size_t i = 0; i < raw.size();) {
         const unsigned char c = static_cast<unsigned char>(raw[i]);
-        if (c == 0x1B) {
-            if (i + 1 < raw.size() && raw[i + 1] == '[') {
-                i = ApplyControlSequence(raw, i + 2, screen);
-            } else if (i + 1 < raw.size() && raw[i + 1] == ']') {
-                const size_t bell = raw.find('\a', i);
-                i = bell == std::string::npos ? raw.size() : bell + 1;
-            } else {
-                i += 2;
-            }
-        } else if (c == '\r') {
+        if (c == 0x1B && i + 1 < raw.size() && raw[i + 1] == '[') {
+            size_t end = i + 2;
+            while (end < raw.size() && !(raw[end] >= 0x40 && raw[end] <= 0x7E)) ++end;
+            if (end < raw.size() && raw[end] == 'K' && end == i + 2) screen.EraseToLineEnd();
+            i = end + 1;
+            continue;
+        }
+        if (c == '\r') {
             screen.CarriageReturn();
-            ++i;
         } else if (c == '\n') {
             screen.LineFeed();
-            ++i;
         } else if (c == '\b') {
-            screen.Back(1);
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            ++i;
-        } else {
+            screen.Back();
+        } else if (c >= 0x20 && c != 0x7F) {
             const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
             screen.Put(raw.substr(i, length));
             i += length;
+            continue;
         }
+        ++i;
     }
     return screen.Text();
 }

@@ -41,8 +41,8 @@ private:
     std::optional<int> exitCode_;
 };
 
-// Draws raw terminal output the way a terminal does: carriage return, line feed, backspace,
-// cursor moves and line erasing, UTF-8 characters one cell each; other controls are ignored.
+// Draws raw terminal output the way a terminal does: carriage return, line feed, backspace and
+// erasing to the end of the line, UTF-8 characters one cell each; other controls are ignored.
 std::vector<std::string> RenderTerminal(const std::string& raw);
 
 }  // namespace torvane::test

@@ -18,6 +18,22 @@ std::string ScreenText(const std::vector<std::string>& screen) {
     return text;
 }
 
+// One prompt per line, each followed by the command typed after it; only the last line is a
+// prompt waiting for a command.
+void ExpectOnePromptPerLine(const std::vector<std::string>& screen) {
+    const std::string shown = ScreenText(screen);
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(screen.back() + " ", kPrompt) << shown;
+    for (size_t i = 0; i + 1 < screen.size(); ++i) {
+        const std::string& line = screen[i];
+        const size_t at = line.find("torvane>");
+        if (at == std::string::npos) continue;
+        EXPECT_EQ(at, 0u) << "line " << i << ": " << line << "\n" << shown;
+        EXPECT_EQ(line.find("torvane>", at + 1), std::string::npos) << line << "\n" << shown;
+        EXPECT_GT(line.size(), std::string(kPrompt).size()) << "line " << i << "\n" << shown;
+    }
+}
+
 // Headless Torvane on a pseudo-terminal, with line editing as an operator has it.
 class TerminalTest : public ::testing::Test {
 protected:
@@ -54,6 +70,19 @@ protected:
     TerminalSession session;
     size_t mark = 0;
 };
+
+TEST_F(TerminalTest, ThePromptIsDrawnOnceAfterEachCommand) {
+    for (const auto& [command, answer] : {std::pair{"status", "Détections en attente : 0"},
+                                          std::pair{"level 25", "Niveau de traces mis à 25"},
+                                          std::pair{"help", "arrêter Torvane"}}) {
+        session.Type(std::string(command) + "\r");
+        ASSERT_TRUE(Advance(answer)) << ScreenText(session.Screen());
+        ASSERT_TRUE(WaitForPrompt());
+    }
+    ExpectOnePromptPerLine(session.Screen());
+    session.Type("quit\r");
+    EXPECT_EQ(session.WaitForExit(), 0);
+}
 
 TEST_F(TerminalTest, CloseAsksOnceBeforeReadingAndOnlyYesWordsClose) {
     const struct {
@@ -92,18 +121,7 @@ TEST_F(TerminalTest, CloseAsksOnceBeforeReadingAndOnlyYesWordsClose) {
     }
     EXPECT_EQ(questionLine, std::size(cases)) << shown;
 
-    // One prompt per line, each followed by the command typed after it; only the last line
-    // is a prompt waiting for a command.
-    ASSERT_FALSE(screen.empty());
-    EXPECT_EQ(screen.back() + " ", kPrompt) << shown;
-    for (size_t i = 0; i + 1 < screen.size(); ++i) {
-        const std::string& line = screen[i];
-        const size_t at = line.find("torvane>");
-        if (at == std::string::npos) continue;
-        EXPECT_EQ(at, 0u) << "line " << i << ": " << line << "\n" << shown;
-        EXPECT_EQ(line.find("torvane>", at + 1), std::string::npos) << line << "\n" << shown;
-        EXPECT_GT(line.size(), std::string(kPrompt).size()) << "line " << i << "\n" << shown;
-    }
+    ExpectOnePromptPerLine(screen);
 
     session.Type("quit\r");
     EXPECT_EQ(session.WaitForExit(), 0);

@@ -23,6 +23,11 @@ struct FailureCase {
     int error;
 };
 
+// Test names show the case's name, not its bytes.
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ListenerStartFailureTest : public ::testing::TestWithParam<FailureCase> {
 protected:
     void TearDown() override { SetLanguage(Language::French); }
