@@ -1,13 +1,17 @@
-# Torvane: the two commands of the README.
-#   make run    installs what is missing, builds and starts Torvane
-#   make test   installs what is missing, builds and runs every test
-#   make bench  builds an optimised Torvane and measures it against a minimal relay
+# Torvane: the commands of the README.
+#   make run       installs what is missing, builds the program and starts it
+#   make test      installs what is missing, builds everything and runs every test
+#   make install   installs the program, the simulators and their files under PREFIX
+#   make package   builds the Debian package torvane_<version>_<arch>.deb here
+#   make bench     builds an optimised Torvane and measures it against a minimal relay
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-bench
 JOBS ?= 2
+PREFIX ?= /usr/local
+PROGRAMS = torvane mylaps-sim ostrak-sim
 
-.PHONY: run test build deps configure bench screenshots clean
+.PHONY: run test build programs install package deps configure bench screenshots clean
 
 deps:
 	@scripts/install-deps
@@ -18,11 +22,26 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
 
-run: build
+# The program and the two simulators, without the tests and the benchmark.
+programs: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS) --target $(PROGRAMS) -- --no-print-directory
+
+run: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS) --target torvane -- --no-print-directory
 	@scripts/run-torvane $(BUILD_DIR)/torvane $(ARGS)
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+
+# DESTDIR=<folder> installs into a staging folder instead.
+install: programs
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: programs
+	@rm -f $(BUILD_DIR)/torvane_*.deb
+	@cd $(BUILD_DIR) && (cpack -G DEB >cpack.log 2>&1 || (cat cpack.log; false))
+	@cp $(BUILD_DIR)/torvane_*.deb .
+	@ls torvane_*.deb
 
 # Not a test: it measures and writes bench/RESULTS.md, and asserts nothing.
 bench: deps
@@ -36,4 +55,4 @@ screenshots: build
 	@BUILD_DIR=$(BUILD_DIR) scripts/screenshots
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) torvane_*.deb

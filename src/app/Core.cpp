@@ -1,7 +1,10 @@
 #include "app/Core.h"
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
@@ -10,6 +13,26 @@
 #include "tables/ChipTable.h"
 
 namespace torvane {
+namespace {
+
+std::string ListenerFailureText(int port, const ListenerStartFailure& failure) {
+    const char* reason = std::strerror(failure.error);
+    if (failure.step != ListenerStartFailure::Step::Bind) {
+        return Format(Tr("$$$ The MyLaps listener cannot start (%s)",
+                         "$$$ L'écoute MyLaps ne peut pas démarrer (%s)"),
+                      reason);
+    }
+    if (failure.error == EADDRINUSE) {
+        return Format(Tr("$$$ MyLaps port %d is already in use (%s)",
+                         "$$$ Le port MyLaps %d est déjà utilisé (%s)"),
+                      port, reason);
+    }
+    return Format(
+        Tr("$$$ MyLaps port %d cannot be used (%s)", "$$$ Le port MyLaps %d est inutilisable (%s)"),
+        port, reason);
+}
+
+}  // namespace
 
 bool MessageRouter::event(QEvent* event) {
     if (event->type() != PostedMessageEvent::Type()) return QObject::event(event);
@@ -23,9 +46,7 @@ Core::Core(Ports ports)
       router_([this](PostedMessageEvent& message) { Route(message); }),
       ownTimers_(ports.timers ? nullptr : std::make_unique<QtTimerService>()),
       timers_(ports.timers ? ports.timers : ownTimers_.get()),
-      listener_([this](const std::string& text) {
-          ports_.dialogs.ShowMessage(text, MessageIcon::Error);
-      }),
+      listener_([this](const std::string& text) { listenerError_ = text; }),
       outbox_(journal_, hostLink_),
       burst_(journal_, outbox_, listener_),
       dagFile_(state_),
@@ -181,7 +202,13 @@ bool Core::LoadChipTableAndLog(std::string* message) {
 }
 
 int Core::StartListener(int port) {
-    return listener_.StartDetectionListener(port);
+    ListenerStartFailure failure;
+    if (listener_.StartDetectionListener(port, &failure) == 0) return 0;
+    Log(0, ListenerFailureText(port, failure));
+    if (!listenerError_.empty()) {
+        ports_.dialogs.ShowMessage(std::exchange(listenerError_, {}), MessageIcon::Error);
+    }
+    return -1;
 }
 
 bool Core::DisconnectAllAfterQuestion() {

@@ -67,6 +67,8 @@ public:
     bool OpenJournal();
     // Loads "ChipTable.dtb" or "MyLapsTable.dtb" and logs the outcome.
     bool LoadChipTableAndLog(std::string* message = nullptr);
+    // Starts listening for MyLaps sources; on failure a "$$$" log line says why, then the
+    // listener's message box is shown. 0 on success, -1 on failure.
     int StartListener(int port);
 
     // Operator actions.
@@ -109,6 +111,7 @@ private:
     MessageRouter router_;
     std::unique_ptr<TimerService> ownTimers_;
     TimerService* timers_;
+    std::string listenerError_;  // the listener's start-up box, shown after the log line
     DetectionListener listener_;
     HostLink hostLink_;
     Journal journal_;

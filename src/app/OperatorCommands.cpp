@@ -171,7 +171,9 @@ void OperatorCommands::Status() {
         state.myLapsLinkState == MyLapsLinkState::Connected
             ? Format(Tr("connected (%d source(s))", "connecté (%d source(s))"),
                      state.connectedSources)
-            : Tr("waiting for a connection", "en attente de connexion");
+        : core_.Listener().IsListening() ? Tr("waiting for a connection", "en attente de connexion")
+                                         : Tr("not listening (the port could not be opened)",
+                                              "pas à l'écoute (le port n'a pas pu être ouvert)");
     const std::string dag =
         state.dagRecording ? state.dagPath : Tr("not recording", "pas d'enregistrement");
     print_(Format(Tr("MyLaps: %s\nOstrak Pro: %s\nDetection flow: %s\nDays to add: %d "

@@ -1,5 +1,6 @@
 #include "base/Texts.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <vector>
@@ -41,6 +42,18 @@ void AppendNumber(std::string& out, long value, int minDigits) {
 
 std::string_view UpToNul(const std::string& text) {
     return std::string_view(text.c_str());
+}
+
+std::optional<Language> ParseLanguage(std::string_view text) {
+    std::string code = Trim(std::string(text));
+    for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (code == "fr") return Language::French;
+    if (code == "en") return Language::English;
+    return std::nullopt;
+}
+
+const char* LanguageCode(Language language) {
+    return language == Language::French ? "fr" : "en";
 }
 
 std::string Trim(const std::string& text) {

@@ -58,7 +58,7 @@ std::string RunnerName(const RunnerResult& result) {
 std::string RankingText(const RunnerResult& result) {
     if (result.overallRank == 0) return result.groupA + " - " + result.text15;
     const auto ordinal = [&result](int rank) {
-        return OrdinalText(rank, result.groupA, kFrenchTexts);
+        return OrdinalText(rank, result.groupA, FrenchTexts());
     };
     return ordinal(result.overallRank) + " - " + ordinal(result.groupARank) + " " + result.groupA +
            " - " + ordinal(result.groupBRank) + " " + result.groupB;

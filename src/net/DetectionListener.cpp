@@ -54,7 +54,7 @@ struct DetectionListener::Impl {
     explicit Impl(std::function<void(const std::string&)> showError_)
         : showError(std::move(showError_)) {}
 
-    int Start(int port);
+    int Start(int port, ListenerStartFailure& failure);
     void Stop();
     void AcceptLoop();
     void StartConnection(int fd);
@@ -86,12 +86,14 @@ struct DetectionListener::Impl {
     std::mutex postMutex;
 };
 
-int DetectionListener::Impl::Start(int requestedPort) {
+int DetectionListener::Impl::Start(int requestedPort, ListenerStartFailure& failure) {
     if (listening) return -1;
+    using Step = ListenerStartFailure::Step;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         const int error = errno;
+        failure = {Step::Socket, error};
         ShowError(Format("Error calling socket() for detection server.\nErr code is %d (0x%X)",
                          error, static_cast<unsigned>(error)));
         return -1;
@@ -108,11 +110,13 @@ int DetectionListener::Impl::Start(int requestedPort) {
     const bool portInRange = requestedPort >= 0 && requestedPort <= 65535;
     if (!portInRange ||
         ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        failure = {Step::Bind, portInRange ? errno : EINVAL};
         ShowError("Error calling bind()");
         CloseSocket(fd);
         return -1;
     }
     if (::listen(fd, 0x7FFFFFFF) != 0) {
+        failure = {Step::Listen, errno};
         ShowError("Error calling listen()");
         CloseSocket(fd);
         return -1;
@@ -124,7 +128,8 @@ int DetectionListener::Impl::Start(int requestedPort) {
     listenFd = fd;
     try {
         acceptThread = std::thread(&Impl::AcceptLoop, this);
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        failure = {Step::Thread, error.code().value()};
         CloseSocket(listenFd);
         listenFd = -1;
         return -1;
@@ -284,8 +289,11 @@ DetectionListener::~DetectionListener() {
     impl_->Stop();
 }
 
-int DetectionListener::StartDetectionListener(int port) {
-    return impl_->Start(port);
+int DetectionListener::StartDetectionListener(int port, ListenerStartFailure* failure) {
+    ListenerStartFailure cause;
+    const int result = impl_->Start(port, cause);
+    if (failure) *failure = cause;
+    return result;
 }
 
 bool DetectionListener::IsListening() const {

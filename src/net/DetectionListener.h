@@ -8,6 +8,13 @@
 
 namespace torvane {
 
+// Why the listener did not start: the step that failed and the system's error number.
+struct ListenerStartFailure {
+    enum class Step { None, Socket, Bind, Listen, Thread };
+    Step step = Step::None;
+    int error = 0;
+};
+
 // The TCP server MyLaps sources connect to: one thread per source, each byte stream cut into
 // "$"-ended messages posted to the user-interface thread (WM_MYLAPS_CONNECTION, WM_MYLAPS_MESSAGE).
 class DetectionListener {
@@ -21,8 +28,8 @@ public:
     ~DetectionListener();
 
     // Listens on every local IPv4 address; port 0 lets the system pick. 0 on success, -1 on
-    // failure.
-    int StartDetectionListener(int port);
+    // failure, whose cause goes to *failure when given.
+    int StartDetectionListener(int port, ListenerStartFailure* failure = nullptr);
     bool IsListening() const;
     int ListeningPort() const;
 

@@ -188,7 +188,7 @@ void CTorvaneDlg::CreateControls() {
     waitingLabel_ = AddLabel("waitingDetections", QRect(130, 273, 190, 9), QString());
     waitingLabel_->setStyleSheet(QStringLiteral("color: rgb(128, 0, 0); font-weight: bold;"));
     waitingLabel_->hide();
-    if (kFrenchTexts) {
+    if (FrenchTexts()) {
         AddLabel(activity::kLevelLabel, QRect(330, 274, 60, 9),
                  Text("Log level:", "Niveau de traces :"));
     } else {

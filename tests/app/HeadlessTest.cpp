@@ -106,26 +106,6 @@ TEST_F(HeadlessTest, ForwardsPassingsBetweenTheTwoSimulatorsAndTakesCommands) {
     ASSERT_TRUE(torvane.WaitForExit());
 }
 
-TEST(CommandLineTest, HelpVersionAndAnUnknownOption) {
-    const QString binary = QString::fromStdString(BinaryPath());
-    const auto run = [&](const QStringList& arguments, int& exitCode) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(binary, arguments);
-        process.waitForFinished(10000);
-        exitCode = process.exitCode();
-        return process.readAll().toStdString();
-    };
-    int code = -1;
-    EXPECT_NE(run({"--help"}, code).find("Usage : torvane [--headless] [--help] [--version]"),
-              std::string::npos);
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(run({"--version"}, code), "Torvane Version 1.70b - 24 jun 2o26\n");
-    EXPECT_EQ(code, 0);
-    EXPECT_NE(run({"--bogus"}, code).find("option inconnue: --bogus"), std::string::npos);
-    EXPECT_EQ(code, 2);
-}
-
 TEST(NoDisplayTest, StartsHeadlessByItselfAndSaysSo) {
     TorvaneProcess torvane;
     torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(FreePort()) + "\n");

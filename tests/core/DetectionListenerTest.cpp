@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -274,8 +275,11 @@ TEST_P(DetectionListenerPortInUseTest, ShowsTheBindErrorAndRunsWithoutListener) 
 
     std::vector<std::string> errors;
     DetectionListener listener([&](const std::string& text) { errors.push_back(text); });
-    EXPECT_EQ(listener.StartDetectionListener(test::LocalPort(occupant.Get())), -1);
+    ListenerStartFailure failure;
+    EXPECT_EQ(listener.StartDetectionListener(test::LocalPort(occupant.Get()), &failure), -1);
     EXPECT_EQ(errors, std::vector<std::string>{"Error calling bind()"});
+    EXPECT_EQ(failure.step, ListenerStartFailure::Step::Bind);
+    EXPECT_EQ(failure.error, EADDRINUSE);
     EXPECT_FALSE(listener.IsListening());
     EXPECT_EQ(listener.CloseAllSourceConnections(), 0);
     MyLapsMessage message(1, "Src@Ping@");
@@ -292,8 +296,11 @@ TEST(DetectionListenerStartTest, PortOutOfRangeShowsTheBindError) {
     for (int port : {-1, 65536}) {
         std::vector<std::string> errors;
         DetectionListener listener([&](const std::string& text) { errors.push_back(text); });
-        EXPECT_EQ(listener.StartDetectionListener(port), -1) << port;
+        ListenerStartFailure failure;
+        EXPECT_EQ(listener.StartDetectionListener(port, &failure), -1) << port;
         EXPECT_EQ(errors, std::vector<std::string>{"Error calling bind()"}) << port;
+        EXPECT_EQ(failure.step, ListenerStartFailure::Step::Bind) << port;
+        EXPECT_EQ(failure.error, EINVAL) << port;
     }
 }
 

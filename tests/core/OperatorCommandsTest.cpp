@@ -43,6 +43,7 @@ protected:
 };
 
 TEST_F(OperatorCommandsTest, StatusTellsLinksFlowDayTableDagAndHeldDetections) {
+    ASSERT_EQ(harness.core().StartListener(0), 0);
     commands.Execute("status");
     EXPECT_EQ(Last(),
               "MyLaps : en attente de connexion\nOstrak Pro : déconnecté\nFlux des détections : "

@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include "app/shell/LanguageSetting.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -39,6 +40,8 @@ bool CTorvaneApp::InitInstance() {
 
     core_ = std::make_unique<Core>(Core::Ports{dialogs_, status_, manualInput_});
     core_->LoadGeneralSettings();
+    KeepLanguageSetting();
+    if (options_.openFlow) core_->State().flowOpen = true;
 
     mainFrame_ = std::make_unique<CMainFrame>(
         *core_, CMainFrame::ActivityWindowHooks{[this] { return activity_ != nullptr; },
@@ -47,7 +50,16 @@ bool CTorvaneApp::InitInstance() {
                                                     if (activity_) activity_->SaveWindowPosition();
                                                 }});
     mainFrame_->hide();
-    mainFrame_->onClosedForGood = [] { QApplication::quit(); };
+    mainFrame_->onClosedForGood = [this] {
+        if (startupComplete_) {
+            QApplication::quit();
+            return;
+        }
+        // Before the main loop runs there is nothing to quit: a start-up box is closed, and
+        // the main loop ends as soon as it runs.
+        closedForGood_ = true;
+        if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    };
     status_.Attach(mainFrame_.get(), nullptr);
 
     MakeDirectories(GetLogFolder());
@@ -74,6 +86,7 @@ bool CTorvaneApp::InitInstance() {
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
 
+    if (closedForGood_) QMetaObject::invokeMethod(qApp, &QApplication::quit, Qt::QueuedConnection);
     startupComplete_ = true;
     return true;
 }

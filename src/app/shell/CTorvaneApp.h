@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/Core.h"
+#include "app/shell/CommandLine.h"
 #include "app/shell/SignalBridge.h"
 #include "app/shell/SingleInstance.h"
 #include "ui/CMainFrame.h"
@@ -28,11 +29,12 @@ private:
 // The application: start-up, single instance and exit of the desktop program.
 class CTorvaneApp {
 public:
-    CTorvaneApp() = default;
+    explicit CTorvaneApp(StartOptions options = {}) : options_(options) {}
     ~CTorvaneApp();
 
     // The start-up sequence; false ends the process (a second instance ends silently).
     bool InitInstance();
+    int ExitCodeWithoutStart() const { return 0; }
     // After the message loop: the stop line. Returns the exit code.
     int ExitInstance();
 
@@ -41,6 +43,7 @@ public:
 private:
     void ShowStartBalloon();
 
+    StartOptions options_;
     SingleInstance instance_;
     MessageBoxDialogs dialogs_{[this] { return static_cast<QWidget*>(activity_.get()); }};
     DesktopStatus status_;
@@ -50,6 +53,7 @@ private:
     std::unique_ptr<CTorvaneDlg> activity_;
     std::unique_ptr<SignalBridge> signals_;
     bool startupComplete_ = false;
+    bool closedForGood_ = false;
 };
 
 }  // namespace torvane

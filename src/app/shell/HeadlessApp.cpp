@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <csignal>
 
+#include "app/shell/LanguageSetting.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -34,8 +35,9 @@ void PrintAppendedRows(Model& model, RowText rowText,
 
 }  // namespace
 
-HeadlessApp::HeadlessApp()
-    : manualInput_(std::make_unique<TypedManualDetection>(
+HeadlessApp::HeadlessApp(StartOptions options)
+    : options_(options),
+      manualInput_(std::make_unique<TypedManualDetection>(
           [this](const std::string& text) { Print(text); })) {}
 
 HeadlessApp::~HeadlessApp() {
@@ -67,6 +69,8 @@ bool HeadlessApp::InitInstance() {
     core_ = std::make_unique<Core>(Core::Ports{dialogs_, status_, *manualInput_});
     manualInput_->AttachState(core_->State());
     core_->LoadGeneralSettings();
+    KeepLanguageSetting();
+    if (options_.openFlow) core_->State().flowOpen = true;
 
     MakeDirectories(GetLogFolder());
     FixLogFilePath();
@@ -89,11 +93,20 @@ bool HeadlessApp::InitInstance() {
             Tr("\nBut detection flow is closed!", "\nMais le flux des détections est fermé !");
     }
     status_.ShowTrayBalloon(0, started);
-    core_->StartListener(port);
+    if (core_->StartListener(port) != 0) {
+        // Deaf to every source: the reason goes to the log and the terminal, and the process
+        // ends with a failure that a service manager answers with a restart.
+        core_->DeliverPendingWork();
+        exitCodeWithoutStart_ = 1;
+        return false;
+    }
 
     commands_ = std::make_unique<OperatorCommands>(
         *core_, *manualInput_, [this](const std::string& text) { Print(text); },
-        [] { QCoreApplication::quit(); });
+        [this] {
+            if (console_) console_->Close();
+            QCoreApplication::quit();
+        });
     consoleOwner_ = std::make_unique<ConsoleInput>(
         [this](const std::string& line) { commands_->Execute(line); }, kPrompt);
     console_ = consoleOwner_.get();

@@ -4,6 +4,7 @@
 
 #include "app/Core.h"
 #include "app/OperatorCommands.h"
+#include "app/shell/CommandLine.h"
 #include "app/shell/ConsoleInput.h"
 #include "app/shell/SignalBridge.h"
 #include "app/shell/SingleInstance.h"
@@ -15,11 +16,14 @@ namespace torvane {
 // printed on standard output, the operator's commands read from standard input.
 class HeadlessApp {
 public:
-    HeadlessApp();
+    explicit HeadlessApp(StartOptions options = {});
     ~HeadlessApp();
 
-    // The start-up sequence; false ends the process (a second instance ends silently).
+    // The start-up sequence; false ends the process (a second instance ends silently, one
+    // that cannot listen for MyLaps sources ends with ExitCodeWithoutStart() 1, so that a
+    // service manager starts it again).
     bool InitInstance();
+    int ExitCodeWithoutStart() const { return exitCodeWithoutStart_; }
     int ExitInstance();
 
 private:
@@ -27,6 +31,7 @@ private:
     void ConnectListPrinters();
     void Print(const std::string& text) { PrintLines(console_, text); }
 
+    StartOptions options_;
     SingleInstance instance_;
     ConsoleInput* console_ = nullptr;
     TerminalDialogs dialogs_{console_};
@@ -37,6 +42,7 @@ private:
     std::unique_ptr<ConsoleInput> consoleOwner_;
     std::unique_ptr<SignalBridge> signals_;
     bool startupComplete_ = false;
+    int exitCodeWithoutStart_ = 0;
 };
 
 }  // namespace torvane

@@ -1,5 +1,6 @@
 #include "app/shell/TerminalPorts.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "app/shell/ConsoleInput.h"
@@ -18,12 +19,16 @@ void PrintLines(ConsoleInput* console, const std::string& text) {
     }
 }
 
+bool IsYesAnswer(const std::string& answer) {
+    std::string word = Trim(answer);
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return word == "o" || word == "oui" || word == "y" || word == "yes";
+}
+
 bool TerminalDialogs::AskYesNo(const std::string& text) {
     if (!console_ || !ConsoleInput::IsTerminal()) return true;
     const auto answer = console_->AskLine(text + Tr(" (y/n) ", " (o/n) "));
-    return answer && !answer->empty() &&
-           (answer->front() == 'o' || answer->front() == 'O' || answer->front() == 'y' ||
-            answer->front() == 'Y');
+    return answer && IsYesAnswer(*answer);
 }
 
 void TerminalDialogs::ShowMessage(const std::string& text, MessageIcon) {

@@ -8,8 +8,11 @@ namespace torvane {
 
 class ConsoleInput;
 
-// Questions on the terminal: asked and answered there ("o" or "y" for yes) when the input is a
-// terminal; a command given through a pipe or a file is carried out without a question.
+// "o", "oui", "y" or "yes", in any case and between blanks; every other answer is no.
+bool IsYesAnswer(const std::string& answer);
+
+// Questions on the terminal: asked and answered there when the input is a terminal; a command
+// given through a pipe or a file is carried out without a question.
 class TerminalDialogs : public OperatorDialogs {
 public:
     explicit TerminalDialogs(ConsoleInput*& console) : console_(console) {}

@@ -2,42 +2,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "app/shell/CTorvaneApp.h"
+#include "app/shell/CommandLine.h"
 #include "app/shell/HeadlessApp.h"
+#include "app/shell/LanguageSetting.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
 
 namespace {
-
-void PrintUsage() {
-    std::fputs(
-        torvane::Tr(
-            "Usage: torvane [--headless] [--help] [--version]\n"
-            "\n"
-            "Timing proxy between a MyLaps timing source and Ostrak Pro.\n"
-            "\n"
-            "  --headless   run without windows: the log goes to standard output and the\n"
-            "               operator's commands are read from standard input (type help)\n"
-            "  --help       show this help and stop\n"
-            "  --version    show the version and stop\n"
-            "\n"
-            "Without a display (neither DISPLAY nor WAYLAND_DISPLAY set), Torvane runs\n"
-            "headless by itself. SIGTERM, SIGINT and SIGHUP stop it cleanly.\n",
-            "Usage : torvane [--headless] [--help] [--version]\n"
-            "\n"
-            "Proxy de chronométrage entre une source MyLaps et Ostrak Pro.\n"
-            "\n"
-            "  --headless   sans fenêtre : les traces vont sur la sortie standard et les\n"
-            "               commandes de l'opérateur sont lues sur l'entrée standard (help)\n"
-            "  --help       affiche cette aide et s'arrête\n"
-            "  --version    affiche la version et s'arrête\n"
-            "\n"
-            "Sans affichage (ni DISPLAY ni WAYLAND_DISPLAY), Torvane démarre de lui-même\n"
-            "sans fenêtre. SIGTERM, SIGINT et SIGHUP l'arrêtent proprement.\n"),
-        stdout);
-}
 
 bool HasDisplay() {
     const char* x11 = std::getenv("DISPLAY");
@@ -47,9 +20,14 @@ bool HasDisplay() {
            (platform && std::strcmp(platform, "offscreen") == 0);
 }
 
+// What every front-end's application object gets before the program starts.
+void PrepareApplication(QCoreApplication& application, torvane::Language) {
+    application.setApplicationName("Torvane");
+}
+
 template <typename App>
 int Run(App& torvane, QCoreApplication& application) {
-    if (!torvane.InitInstance()) return 0;
+    if (!torvane.InitInstance()) return torvane.ExitCodeWithoutStart();
     application.exec();
     return torvane.ExitInstance();
 }
@@ -57,26 +35,26 @@ int Run(App& torvane, QCoreApplication& application) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            PrintUsage();
-            return 0;
-        }
-        if (argument == "--version") {
-            std::printf("Torvane %s\n", torvane::kVersionText);
-            return 0;
-        }
-        if (argument == "--headless") {
-            headless = true;
-        } else {
-            std::fprintf(stderr, "%s: %s\n", torvane::Tr("unknown option", "option inconnue"),
-                         argument.c_str());
-            PrintUsage();
-            return 2;
-        }
+    using torvane::CommandLine;
+    const CommandLine line = torvane::ReadCommandLine(argc, argv);
+    if (line.action == CommandLine::Action::Version) {
+        std::printf("Torvane %s\n", torvane::kVersionText);
+        return 0;
     }
+    // Before any text is made: the texts keep the language they were made in.
+    const torvane::Language language = torvane::ChooseLanguage(line.language);
+    torvane::SetLanguage(language);
+    if (line.action == CommandLine::Action::Refuse) {
+        std::fprintf(stderr, "%s\n", torvane::RefusalText(line).c_str());
+        std::fputs(torvane::UsageText(), stderr);
+        return 2;
+    }
+    if (line.action == CommandLine::Action::Help) {
+        std::fputs(torvane::UsageText(), stdout);
+        return 0;
+    }
+
+    bool headless = line.headless;
     if (!headless && !HasDisplay()) {
         std::puts(torvane::Tr("No display: Torvane starts without windows (--headless).",
                               "Pas d'affichage : Torvane démarre sans fenêtre (--headless)."));
@@ -86,13 +64,13 @@ int main(int argc, char** argv) {
 
     if (headless) {
         QCoreApplication application(argc, argv);
-        application.setApplicationName("Torvane");
-        torvane::HeadlessApp torvane;
+        PrepareApplication(application, language);
+        torvane::HeadlessApp torvane(line.start);
         return Run(torvane, application);
     }
     QApplication application(argc, argv);
-    application.setApplicationName("Torvane");
+    PrepareApplication(application, language);
     application.setQuitOnLastWindowClosed(false);
-    torvane::CTorvaneApp torvane;
+    torvane::CTorvaneApp torvane(line.start);
     return Run(torvane, application);
 }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "base/Texts.h"
+
+namespace torvane {
+
+// What the program does at start, as the command line asks.
+struct StartOptions {
+    bool openFlow = false;  // the detection flow open at start, for this run only
+};
+
+// What the command line asks for. Arguments are read left to right; the first of --help,
+// --version or a faulty argument decides what the run does, while --lang applies wherever it
+// stands (so that "torvane --help --lang en" helps in English).
+struct CommandLine {
+    enum class Action { Run, Help, Version, Refuse };
+
+    Action action = Action::Run;
+    std::string refusal;           // the faulty argument, with Action::Refuse
+    bool refusedLanguage = false;  // the faulty argument is the value of --lang
+    bool headless = false;
+    StartOptions start;
+    std::optional<Language> language;  // for this run only
+};
+
+CommandLine ReadCommandLine(int argc, const char* const* argv);
+
+// Why the command line is refused, in the current language.
+std::string RefusalText(const CommandLine& line);
+
+// The usage text, in the current language.
+const char* UsageText();
+
+}  // namespace torvane

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "TorvaneProcess.h"
+
+namespace torvane::test {
+namespace {
+
+std::string ScriptPath() {
+    return TORVANE_SOURCE_PATH "/scripts/install-deps";
+}
+
+// The set-up script against stand-ins for the system's commands: which packages are installed,
+// who runs it, whether sudo exists. apt-get and sudo only write down how they were called.
+struct SetUpCase {
+    const char* name;
+    const char* uid;
+    bool installed;  // every package is installed; otherwise cmake and mandoc are missing
+    bool sudo;
+    int exitCode;
+    const char* calls;  // what apt-get and sudo were asked, in order
+    const char* error;  // in the error output
+};
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const SetUpCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class InstallDepsTest : public ::testing::TestWithParam<SetUpCase> {
+protected:
+    void Stub(const std::string& name, const std::string& body) {
+        const std::string path = bin.path().toStdString() + "/" + name;
+        WriteWholeFile(path, "#!/bin/sh\n" + body + "\n");
+        ::chmod(path.c_str(), 0755);
+    }
+    void Link(const std::string& name, const std::string& target) {
+        ::symlink(target.c_str(), (bin.path().toStdString() + "/" + name).c_str());
+    }
+    std::string Calls() const { return ReadWholeFile(bin.path().toStdString() + "/calls"); }
+
+    QTemporaryDir bin;
+};
+
+TEST_P(InstallDepsTest, InstallsWhatIsMissingOrSaysWhatToRunAsRoot) {
+    const SetUpCase& c = GetParam();
+    const std::string calls = bin.path().toStdString() + "/calls";
+    Link("bash", "/bin/bash");
+    Link("grep", "/bin/grep");
+    Stub("id", std::string("echo ") + c.uid);
+    // The package is dpkg-query's last argument.
+    Stub("dpkg-query", c.installed ? "printf 'install ok installed'"
+                                   : "for last; do :; done\n"
+                                     "case \"$last\" in cmake|mandoc) exit 1;; esac\n"
+                                     "printf 'install ok installed'");
+    Stub("apt-get", "echo \"apt-get $*\" >> " + calls);
+    if (c.sudo) Stub("sudo", "echo \"sudo\" >> " + calls + "; \"$@\"");
+
+    QProcess script;
+    QProcessEnvironment environment;
+    environment.insert("PATH", bin.path());
+    script.setProcessEnvironment(environment);
+    script.start(QString::fromStdString(ScriptPath()), {});
+    ASSERT_TRUE(script.waitForFinished(10000));
+    EXPECT_EQ(script.exitCode(), c.exitCode);
+    EXPECT_EQ(Calls(), c.calls);
+    const std::string error = script.readAllStandardError().toStdString();
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+}
+
+const char* const kApt =
+    "apt-get update -qq\n"
+    "apt-get install -y -qq --no-install-recommends cmake mandoc\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InstallDepsTest,
+    ::testing::Values(
+        SetUpCase{"NothingMissing", "1000", true, false, 0, "", ""},
+        SetUpCase{"Root", "0", false, false, 0, kApt, ""},
+        SetUpCase{"UserWithSudo", "1000", false, true, 0,
+                  "sudo\napt-get update -qq\nsudo\napt-get install -y -qq "
+                  "--no-install-recommends cmake mandoc\n",
+                  ""},
+        SetUpCase{"UserWithoutSudo", "1000", false, false, 1, "",
+                  "sudo is not available. Run this once as root (su -), then\nrun your "
+                  "command again:\n  apt-get update && apt-get install -y "
+                  "--no-install-recommends cmake mandoc"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace torvane::test

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <csignal>
+
+#include "TorvaneProcess.h"
+
+namespace torvane::test {
+namespace {
+
+struct CommandLineCase {
+    const char* name;
+    const char* ini;  // settings written before the run
+    QStringList arguments;
+    const char* expected;  // in the output
+    int exitCode;
+};
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLineTest, AnswersInTheChosenLanguage) {
+    const CommandLineCase& c = GetParam();
+    TorvaneProcess folders;
+    folders.WriteIni(c.ini);
+    QProcess process;
+    process.setProcessEnvironment(folders.Environment());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QString::fromStdString(BinaryPath()), c.arguments);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    const std::string output = process.readAll().toStdString();
+    EXPECT_NE(output.find(c.expected), std::string::npos) << output;
+    EXPECT_EQ(process.exitCode(), c.exitCode);
+    // Asking for help or the version is no start: the settings are left as they were.
+    EXPECT_EQ(ReadWholeFile(folders.IniPath()), c.ini);
+}
+
+const char* const kFrenchUsage =
+    "Usage : torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n";
+const char* const kEnglishUsage =
+    "Usage: torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLineTest,
+    ::testing::Values(
+        CommandLineCase{"HelpInFrenchByDefault", "", {"--help"}, kFrenchUsage, 0},
+        CommandLineCase{
+            "HelpInTheSettingsLanguage", "[Torvane]\nLanguage=en\n", {"--help"}, kEnglishUsage, 0},
+        CommandLineCase{"LangBeforeHelp", "", {"--lang", "en", "--help"}, kEnglishUsage, 0},
+        CommandLineCase{"LangAfterHelpOverTheSetting",
+                        "[Torvane]\nLanguage=en\n",
+                        {"--help", "--lang=fr"},
+                        kFrenchUsage,
+                        0},
+        CommandLineCase{
+            "UnknownSettingIsFrench", "[Torvane]\nLanguage=de\n", {"-h"}, kFrenchUsage, 0},
+        CommandLineCase{"Version", "", {"--version"}, "Torvane Version 1.70b - 24 jun 2o26\n", 0},
+        CommandLineCase{"UnknownOption", "", {"--bogus"}, "option inconnue: --bogus\n", 2},
+        CommandLineCase{"UnknownOptionInEnglish",
+                        "",
+                        {"--lang", "en", "--bogus"},
+                        "unknown option: --bogus\nUsage: torvane",
+                        2},
+        CommandLineCase{"UnknownLanguage",
+                        "",
+                        {"--lang", "de", "--help"},
+                        "--lang attend fr ou en, pas « de »\n",
+                        2},
+        CommandLineCase{"LanguageMissing", "", {"--lang"}, "--lang attend fr ou en\n", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Headless runs and what they leave in the settings.
+class StartOptionsTest : public ::testing::Test {
+protected:
+    std::string RunStatus(const std::string& ini, const std::vector<std::string>& arguments) {
+        torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(FreePort()) + "\n" + ini);
+        std::vector<std::string> all{"--headless"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        if (!torvane.Start(all)) return "not started";
+        torvane.Write("status\nquit\n");
+        torvane.WaitForExit();
+        return torvane.Output();
+    }
+    std::string Setting(const std::string& key) {
+        const std::string ini = ReadWholeFile(torvane.IniPath());
+        const size_t at = ini.find("\n" + key + "=");
+        if (at == std::string::npos) return "(none)";
+        const size_t start = at + key.size() + 2;
+        return ini.substr(start, ini.find('\n', start) - start);
+    }
+    TorvaneProcess torvane;
+};
+
+TEST_F(StartOptionsTest, TheFirstStartWritesFrenchAndSpeaksIt) {
+    const std::string output = RunStatus("", {});
+    EXPECT_NE(output.find("MyLaps : en attente de connexion\n"), std::string::npos) << output;
+    EXPECT_EQ(Setting("Language"), "fr");
+}
+
+TEST_F(StartOptionsTest, TheSettingChoosesEnglish) {
+    const std::string output = RunStatus("[Torvane]\nLanguage=en\n", {});
+    EXPECT_NE(output.find("MyLaps: waiting for a connection\nOstrak Pro: disconnected\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Starting Torvane"), std::string::npos) << output;
+    EXPECT_EQ(Setting("Language"), "en");
+}
+
+TEST_F(StartOptionsTest, LangIsForOneRunOnly) {
+    const std::string output = RunStatus("[Torvane]\nLanguage=fr\n", {"--lang", "en"});
+    EXPECT_NE(output.find("Detection flow: closed\n"), std::string::npos) << output;
+    EXPECT_EQ(Setting("Language"), "fr");
+}
+
+TEST_F(StartOptionsTest, OpenFlowOpensItForThisRunOnly) {
+    const std::string output = RunStatus("", {"--open-flow"});
+    EXPECT_NE(output.find("Flux des détections : ouvert\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Mais le flux des détections est fermé"), std::string::npos) << output;
+    EXPECT_EQ(Setting("BTorvHaltedAtStartup"), "YES");
+}
+
+}  // namespace
+}  // namespace torvane::test
