@@ -8,6 +8,7 @@
 #include "app/shell/HeadlessApp.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
+#include "ui/QtTranslations.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     application.setApplicationName("Torvane");
     application.setQuitOnLastWindowClosed(false);
+    torvane::InstallQtTranslations(application, torvane::kFrenchTexts);
     torvane::CTorvaneApp torvane;
     return Run(torvane, application);
 }
