@@ -29,6 +29,8 @@ public:
     // the operator closes it, the others go after `timeoutMs`.
     bool Notify(const QString& title, const QString& text, const QIcon& icon,
                 NotificationUrgency urgency, int timeoutMs);
+    // The service's id of the last notice it showed (0 before any).
+    uint ShownId() const { return shownId_; }
 
 private:
     QDBusConnection bus_;
