@@ -116,7 +116,10 @@ void CMainFrame::ShowTrayBalloon(int iconId, const std::string& text) {
                          CBalloonHelp::kDefaultTimeoutMs);
         return;
     }
-    if (tray_.SupportsMessages()) {
+    // Where the desktop tells the icon's place (a notification area on X), our own balloon
+    // points at it: Qt's balloon there presses its text against its right edge. Elsewhere the
+    // tray's own messages go to the desktop's notices.
+    if (!tray_.Geometry().isValid() && tray_.SupportsMessages()) {
         tray_.ShowMessage(title, DisplayText(text), icon, CBalloonHelp::kDefaultTimeoutMs);
         return;
     }
