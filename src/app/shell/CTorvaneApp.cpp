@@ -47,7 +47,9 @@ bool CTorvaneApp::InitInstance() {
                                                     if (activity_) activity_->SaveWindowPosition();
                                                 }});
     mainFrame_->hide();
-    mainFrame_->onClosedForGood = [] { QApplication::quit(); };
+    // The frame has decided: the program ends. quit() would first ask every window to close,
+    // and the activity window refuses where it minimises instead of hiding.
+    mainFrame_->onClosedForGood = [] { QApplication::exit(0); };
     status_.Attach(mainFrame_.get(), nullptr);
 
     MakeDirectories(GetLogFolder());
