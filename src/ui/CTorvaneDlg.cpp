@@ -369,6 +369,14 @@ void CTorvaneDlg::PopFront() {
     activateWindow();
 }
 
+void CTorvaneDlg::ShowAtStart(bool open) {
+    if (open) {
+        show();
+    } else if (!isTrayAvailable_()) {
+        showMinimized();
+    }
+}
+
 void CTorvaneDlg::SetTrayAvailability(std::function<bool()> isTrayAvailable) {
     isTrayAvailable_ = std::move(isTrayAvailable);
     ShowHint();

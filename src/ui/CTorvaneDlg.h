@@ -46,6 +46,9 @@ public:
     void HideWindow();
     // Brings the window, minimised or not, in front of all others without moving or resizing it.
     void PopFront();
+    // At start-up: shown when asked for; otherwise hidden, or minimised into the task bar where
+    // no notification area could show it later.
+    void ShowAtStart(bool open);
 
     // How the window learns whether the desktop has a notification area (replaced by tests);
     // the hint follows at once.

@@ -278,6 +278,25 @@ TEST_F(ActivityWindowTest, EveryWayOfHidingStoresThePositionFirstAndKeepsTheWind
     }
 }
 
+TEST_F(ActivityWindowTest, AtStartAClosedWindowStaysReachableWithoutANotificationArea) {
+    const struct {
+        bool open;
+        bool trayAvailable;
+        bool visible;
+        bool minimised;
+    } cases[] = {{true, true, true, false},
+                 {true, false, true, false},
+                 {false, true, false, false},
+                 {false, false, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "open " << c.open << " tray " << c.trayAvailable);
+        CTorvaneDlg& window = harness.MakeWindow(c.trayAvailable);
+        window.ShowAtStart(c.open);
+        EXPECT_EQ(window.isVisible(), c.visible);
+        EXPECT_EQ(window.isMinimized(), c.minimised);
+    }
+}
+
 TEST_F(ActivityWindowTest, HintTellsHowToBringTheWindowBackOnThisDesktop) {
     const QString withTray = QString::fromUtf8(
         "Si vous masquez cette fenêtre de suivi de Torvane,\nvous pourrez la réafficher\nen "

@@ -63,7 +63,7 @@ bool CTorvaneApp::InitInstance() {
     activity_->SetConfigureHandler([this] { Configure(*core_, activity_.get()); });
     activity_->SetExitHandler([this] { mainFrame_->OnCommand(CMainFrame::kExit); });
     core_->RefreshButtons();
-    if (core_->State().openWindowAtStartup) activity_->show();
+    activity_->ShowAtStart(core_->State().openWindowAtStartup);
 
     const auto row = FindLinkStatusRow(core_->State().flowOpen, HostLinkState::Disconnected,
                                        MyLapsLinkState::Waiting);
