@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "app/Core.h"
 #include "support/CoreFakes.h"
@@ -129,6 +130,10 @@ struct TrayCommandCase {
     QMessageBox::StandardButton answer;
     const char* answerName;  // the button's object name in a box that is no message box
 };
+
+void PrintTo(const TrayCommandCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class TrayMenuCommandsTest : public ::testing::TestWithParam<TrayCommandCase> {};
 
