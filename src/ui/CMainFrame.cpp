@@ -1,5 +1,6 @@
 #include "ui/CMainFrame.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDialog>
@@ -36,6 +37,23 @@ QAction* AddCommand(QMenu& menu, const QString& text, CMainFrame::Command comman
     return action;
 }
 
+QAction* FindCommand(const QMenu& menu, CMainFrame::Command command) {
+    for (QAction* action : menu.actions())
+        if (action->data().toInt() == command) return action;
+    return nullptr;
+}
+
+// Balloons that warn (the warning icon, and the states where Ostrak Pro is lost while a source
+// is connected) are critical notices; the others are normal ones.
+NotificationUrgency UrgencyOfBalloon(int iconId) {
+    constexpr int kWarningIcon = 136;
+    constexpr int kHostLostFlowOpen = 133;
+    constexpr int kHostLostFlowClosed = 142;
+    const bool warns =
+        iconId == kWarningIcon || iconId == kHostLostFlowOpen || iconId == kHostLostFlowClosed;
+    return warns ? NotificationUrgency::Critical : NotificationUrgency::Normal;
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(Core& core, ActivityWindowHooks activity)
@@ -48,6 +66,10 @@ CMainFrame::CMainFrame(Core& core, ActivityWindowHooks activity)
     isCtrlHeld = [] {
         return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
     };
+    isTrayAvailable = &CTrayIcon::IsTrayAvailable;
+    trayMenu_ = BuildTrayMenu();
+    menuDelay_.setSingleShot(true);
+    connect(&menuDelay_, &QTimer::timeout, this, [this] { ShowTrayMenu(); });
     connect(&tray_.Icon(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { OnTrayActivated(reason); });
 }
@@ -55,7 +77,6 @@ CMainFrame::CMainFrame(Core& core, ActivityWindowHooks activity)
 CMainFrame::~CMainFrame() {
     tray_.Remove();
     if (balloon_) balloon_->close();
-    delete shownMenu_;
 }
 
 void CMainFrame::RestorePlacement() {
@@ -90,17 +111,29 @@ void CMainFrame::SetTrayStatus(int iconId, const std::string& tip) {
 void CMainFrame::ShowTrayBalloon(int iconId, const std::string& text) {
     const QIcon icon = ResourceIcon(iconId ? iconId : kProgramIcon);
     const QString title = QStringLiteral("Torvane");
-    if (tray_.SupportsMessages()) {
+    if (!(isTrayAvailable && isTrayAvailable())) {
+        notifier_.Notify(title, DisplayText(text), icon, UrgencyOfBalloon(iconId),
+                         CBalloonHelp::kDefaultTimeoutMs);
+        return;
+    }
+    // Where the desktop tells the icon's place (a notification area on X), our own balloon
+    // points at it: Qt's balloon there presses its text against its right edge. Elsewhere the
+    // tray's own messages go to the desktop's notices.
+    if (!tray_.Geometry().isValid() && tray_.SupportsMessages()) {
         tray_.ShowMessage(title, DisplayText(text), icon, CBalloonHelp::kDefaultTimeoutMs);
         return;
     }
+    ShowBalloonWidget(title, DisplayText(text), icon);
+}
+
+void CMainFrame::ShowBalloonWidget(const QString& title, const QString& text, const QIcon& icon) {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     const auto anchor =
         FindBalloonAnchor(tray_.Geometry(), screen->geometry(), screen->availableGeometry());
     if (!anchor) return;
     if (balloon_) balloon_->close();
-    balloon_ = CBalloonHelp::LaunchBalloon(title, DisplayText(text), icon, *anchor);
+    balloon_ = CBalloonHelp::LaunchBalloon(title, text, icon, *anchor);
 }
 
 bool CMainFrame::ActivityWindowExists() const {
@@ -115,37 +148,48 @@ std::unique_ptr<QMenu> CMainFrame::BuildTrayMenu() {
     bold.setBold(true);
     display->setFont(bold);
     menu->setDefaultAction(display);
-    QAction* disconnect = AddCommand(
-        *menu, Text("Disconnect from MyLaps and Ostrak Pro", "Déconnexion de MyLaps et Ostrak Pro"),
-        kDisconnect);
-    disconnect->setEnabled(ActivityWindowExists() && core_.IsAnyLinkActive());
+    AddCommand(*menu,
+               Text("Disconnect from MyLaps and Ostrak Pro", "Déconnexion de MyLaps et Ostrak Pro"),
+               kDisconnect);
     menu->addSeparator();
     AddCommand(*menu, Text("Exit", "Quitter"), kExit);
     menu->addSeparator();
     AddCommand(*menu, Text("About Torvane...", "A Propos de Torvane..."), kAbout);
-    connect(menu.get(), &QMenu::triggered, this,
+    RefreshTrayMenu(*menu);
+    QMenu* shown = menu.get();
+    connect(shown, &QMenu::aboutToShow, this, [this, shown] { RefreshTrayMenu(*shown); });
+    connect(shown, &QMenu::triggered, this,
             [this](QAction* action) { OnCommand(action->data().toInt()); });
     return menu;
 }
 
+void CMainFrame::RefreshTrayMenu(QMenu& menu) {
+    if (QAction* disconnect = FindCommand(menu, kDisconnect))
+        disconnect->setEnabled(ActivityWindowExists() && core_.IsAnyLinkActive());
+}
+
+QMenu* CMainFrame::ShownMenu() const {
+    return trayMenu_->isVisible() ? trayMenu_.get() : nullptr;
+}
+
 void CMainFrame::ShowTrayMenu() {
-    if (shownMenu_) shownMenu_->deleteLater();
-    QMenu* menu = BuildTrayMenu().release();
-    // The command runs after the menu has gone; the menu goes once back in the event loop.
-    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
-    shownMenu_ = menu;
-    menu->popup(QCursor::pos());
+    trayMenu_->popup(QCursor::pos());
 }
 
 void CMainFrame::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
+            // A menu opened at the first click would take the mouse, and the second click of a
+            // double-click would only close it: the menu waits until no second click can come.
+            menuDelay_.start(QApplication::doubleClickInterval());
+            break;
         case QSystemTrayIcon::Context:
+            menuDelay_.stop();
             ShowTrayMenu();
             break;
         case QSystemTrayIcon::DoubleClick:
-            // The first click of the double-click has opened the menu: it gives way.
-            if (shownMenu_) shownMenu_->hide();
+            menuDelay_.stop();
+            trayMenu_->hide();
             OnCommand(kDisplayActivity);
             break;
         default:

@@ -3,9 +3,11 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
+#include "ui/DesktopNotifier.h"
 #include "widgets/CBalloonHelp.h"
 #include "widgets/CTrayIcon.h"
 
@@ -17,7 +19,8 @@ namespace torvane {
 class Core;
 
 // The hidden main window: it owns the notification icon and its menu, carries out Display,
-// Disconnect, Exit and About, decides what closing means and shows balloons by the icon.
+// Disconnect, Exit and About, decides what closing means and shows balloons by the icon, or as
+// desktop notices where there is no notification area.
 class CMainFrame : public QMainWindow {
 public:
     enum Command { kDisplayActivity = 32772, kExit = 32774, kDisconnect = 32788, kAbout = 57664 };
@@ -41,10 +44,12 @@ public:
     void ExitWithoutQuestion();
     bool ExitFlag() const { return exitFlag_; }
 
-    // The pop-up menu with the state of this moment, as each showing builds it.
+    // A pop-up menu with the commands, kept up to date with the state each time it shows.
     std::unique_ptr<QMenu> BuildTrayMenu();
-    // The menu on the screen, if one is.
-    QMenu* ShownMenu() const { return shownMenu_; }
+    // The icon's menu while it is on the screen.
+    QMenu* ShownMenu() const;
+    // Whether a click on the icon waits to see if a second click makes it a double-click.
+    bool IsMenuPending() const { return menuDelay_.isActive(); }
     // The About box, ready for exec().
     std::unique_ptr<QDialog> CreateAboutBox();
     // The balloon of the last ShowTrayBalloon while it is open (desktops whose notification
@@ -53,9 +58,12 @@ public:
 
     CTrayIcon& Tray() { return tray_; }
     QPlainTextEdit* TextView() const { return textView_; }
+    DesktopNotifier& Notifier() { return notifier_; }
 
     // Whether Ctrl is held down now (replaced by tests).
     std::function<bool()> isCtrlHeld;
+    // Whether the desktop has a notification area now (replaced by tests).
+    std::function<bool()> isTrayAvailable;
     // Called when the frame is closed for good.
     std::function<void()> onClosedForGood;
 
@@ -66,7 +74,9 @@ private:
     void RestorePlacement();
     void CreateTextView();
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void RefreshTrayMenu(QMenu& menu);
     void ShowTrayMenu();
+    void ShowBalloonWidget(const QString& title, const QString& text, const QIcon& icon);
     void DisplayActivityWindow();
     void Disconnect();
     void Exit();
@@ -78,8 +88,12 @@ private:
     CTrayIcon tray_;
     QPlainTextEdit* textView_ = nullptr;
     bool exitFlag_ = false;
-    QPointer<QMenu> shownMenu_;
+    // Made once and kept: a command of the menu may open a modal box, whose event loop must not
+    // find the menu gone when the command returns into it.
+    std::unique_ptr<QMenu> trayMenu_;
+    QTimer menuDelay_;
     QPointer<CBalloonHelp> balloon_;
+    DesktopNotifier notifier_;
 };
 
 }  // namespace torvane

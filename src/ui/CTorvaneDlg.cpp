@@ -20,6 +20,7 @@
 #include "ui/UiText.h"
 #include "widgets/CButtonST.h"
 #include "widgets/CLabelST.h"
+#include "widgets/CTrayIcon.h"
 #include "widgets/FitText.h"
 #include "widgets/MonitorBounds.h"
 #include "widgets/ScrollOnAppend.h"
@@ -40,6 +41,22 @@ constexpr int kIconPixels = 32;
 constexpr double kSmallestHintPoints = 6;
 const QSize kDesignedDialogUnits(560, 286);
 const QColor kDayOffsetColour(128, 0, 0);
+
+QString HintText(bool trayAvailable) {
+    if (trayAvailable) {
+        return Text(
+            "If you hide Torvane activity panel,\nyou can display it again by clicking\nTorvane "
+            "icon\nin Windows\nsystem tray.",
+            "Si vous masquez cette fenêtre de suivi de Torvane,\nvous pourrez la "
+            "réafficher\nen cliquant sur\nson icône\ndans la barre système,\nprès de "
+            "l'horloge....");
+    }
+    return Text(
+        "Hide minimises Torvane activity panel\n(there is no system tray):\nclick its "
+        "button\nin the task bar\nto display it again.",
+        "Masquer réduit cette fenêtre de suivi de Torvane\n(pas de barre système) :\ncliquez "
+        "sur\nson bouton\ndans la barre des tâches\npour la réafficher.");
+}
 
 // The level of a level-box item: the number its text starts with.
 std::optional<int> LeadingLevel(const QString& itemText) {
@@ -63,7 +80,8 @@ CTorvaneDlg::CTorvaneDlg(Core& core, QWidget* parent)
       core_(core),
       onConfigure_([] {}),
       onInsert_([this] { core_.InsertManualDetection(); }),
-      onExit_([] {}) {
+      onExit_([] {}),
+      isTrayAvailable_(&CTrayIcon::IsTrayAvailable) {
     setWindowTitle(QStringLiteral("Torvane"));
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     QFont dialogFont = font();
@@ -141,16 +159,10 @@ void CTorvaneDlg::CreateControls() {
                                  Text("Configuration...", "Configuration..."));
     hideButton_ = AddButton(activity::kHide, QRect(477, 43, 76, 22), Text("Hide", "Masquer"));
 
-    QLabel* hint = AddLabel(
-        activity::kHint, QRect(475, 67, 78, 59),
-        Text("If you hide Torvane activity panel,\nyou can display it again by clicking\nTorvane "
-             "icon\nin Windows\nsystem tray.",
-             "Si vous masquez cette fenêtre de suivi de Torvane,\nvous pourrez la "
-             "réafficher\nen cliquant sur\nson icône\ndans la barre système,\nprès de "
-             "l'horloge...."),
-        Qt::AlignHCenter | Qt::AlignTop);
-    hint->setWordWrap(true);
-    ShrinkFontToFit(*hint, kSmallestHintPoints);
+    hint_ = AddLabel(activity::kHint, QRect(475, 67, 78, 59), QString(),
+                     Qt::AlignHCenter | Qt::AlignTop);
+    hint_->setWordWrap(true);
+    ShowHint();
     AddIcon(activity::kHintIcon, QRect(509, 128, 21, 20), kHintIcon);
 
     insertButton_ = AddButton(activity::kInsert, QRect(477, 151, 76, 25),
@@ -170,14 +182,18 @@ void CTorvaneDlg::CreateControls() {
     dayOffsetIcon_ = AddIcon(activity::kDayOffsetIcon, QRect(532, 207, 21, 20), kDayOffsetIcon);
 
     exitButton_ = AddButton(activity::kExit, QRect(477, 228, 76, 22), Text("Exit", "Quitter"));
-    AddButton(activity::kClearLog, QRect(477, 254, 76, 15),
-              Text("<<< Clear those logs", "<<< Effacer ces traces"));
+    QPushButton* clearLog = AddButton(activity::kClearLog, QRect(477, 254, 76, 15),
+                                      Text("<<< Clear those logs", "<<< Effacer ces traces"));
 
     AddLabel("labelLogs", QRect(11, 161, 23, 9), Text("Logs", "Traces"));
-    AddButton(activity::kClearSummary, QRect(395, 151, 76, 15),
-              Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
-    AddButton(activity::kClearDetections, QRect(114, 151, 76, 15),
-              Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
+    QPushButton* clearSummary = AddButton(activity::kClearSummary, QRect(395, 151, 76, 15),
+                                          Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
+    QPushButton* clearDetections =
+        AddButton(activity::kClearDetections, QRect(114, 151, 76, 15),
+                  Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
+    // The three low buttons have no room to grow: their text takes a smaller font instead of
+    // touching the borders.
+    ShrinkFontToFit({clearLog, clearSummary, clearDetections}, kSmallestHintPoints);
 
     logList_ = AddList(activity::kLogList, QRect(7, 172, 463, 96));
     logList_->setModel(&lists.log);
@@ -353,13 +369,45 @@ void CTorvaneDlg::SaveWindowPosition() {
 
 void CTorvaneDlg::HideWindow() {
     SaveWindowPosition();
-    hide();
+    if (isTrayAvailable_()) {
+        hide();
+    } else {
+        showMinimized();
+    }
 }
 
 void CTorvaneDlg::PopFront() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+}
+
+void CTorvaneDlg::ShowAtStart(bool open) {
+    if (open) {
+        show();
+    } else if (!isTrayAvailable_()) {
+        showMinimized();
+    }
+}
+
+void CTorvaneDlg::SetTrayAvailability(std::function<bool()> isTrayAvailable) {
+    isTrayAvailable_ = std::move(isTrayAvailable);
+    ShowHint();
+}
+
+void CTorvaneDlg::ShowHint() {
+    const QString text = HintText(isTrayAvailable_());
+    if (text == hint_->text()) return;
+    hint_->setText(text);
+    hint_->setFont(font());
+    ShrinkFontToFit(*hint_, kSmallestHintPoints);
+}
+
+void CTorvaneDlg::showEvent(QShowEvent* event) {
+    // A notification area may have come or gone since the window was last shown.
+    ShowHint();
+    CResizeDialog::showEvent(event);
 }
 
 void CTorvaneDlg::keyPressEvent(QKeyEvent* event) {

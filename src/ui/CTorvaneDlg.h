@@ -43,14 +43,24 @@ public:
     void SaveWindowPosition();
     IniRect RememberedPosition() const { return rememberedPosition_; }
     // Hide, Enter, Escape and the close box: the position is stored, then the window hidden.
+    // A desktop without a notification area could never show it again: there the window is
+    // minimised into the task bar instead.
     void HideWindow();
-    // Brings the window in front of all others without moving or resizing it.
+    // Brings the window, minimised or not, in front of all others without moving or resizing it.
     void PopFront();
+    // At start-up: shown when asked for; otherwise hidden, or minimised into the task bar where
+    // no notification area could show it later.
+    void ShowAtStart(bool open);
+
+    // How the window learns whether the desktop has a notification area (replaced by tests);
+    // the hint follows at once.
+    void SetTrayAvailability(std::function<bool()> isTrayAvailable);
 
 protected:
     void accept() override { HideWindow(); }
     void reject() override { HideWindow(); }
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CreateControls();
@@ -64,6 +74,7 @@ private:
     void OnFlowClicked(bool checked);
     void OnWindowLevelChosen(int index);
     void RefreshButtons();
+    void ShowHint();
 
     QLabel* AddLabel(const char* name, const QRect& dialogUnits, const QString& text,
                      Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
@@ -79,12 +90,14 @@ private:
     std::function<void()> onConfigure_;
     std::function<void()> onInsert_;
     std::function<void()> onExit_;
+    std::function<bool()> isTrayAvailable_;
 
     QLabel* dayOffsetIcon_ = nullptr;         // 1224
     CLabelST* dayOffsetLabel_ = nullptr;      // 1223
     CButtonST* flowButton_ = nullptr;         // 1009
     QPushButton* configureButton_ = nullptr;  // 1014
     QPushButton* insertButton_ = nullptr;     // 1018
+    QLabel* hint_ = nullptr;                  // 1005
     QListView* detectionList_ = nullptr;      // 1003
     QListView* logList_ = nullptr;            // 1007
     QListView* summaryList_ = nullptr;        // 1013

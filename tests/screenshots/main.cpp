@@ -1,7 +1,7 @@
 // Renders the program's windows into PNG files without a desktop, so that they can be looked
-// at: the activity window with sample content, the configuration dialog (also with a refused
-// port and its balloon), the manual detection dialog, the About box, the tray menu and a status
-// balloon.
+// at: the activity window after the start of a race played over loopback links (with and
+// without a notification area), the configuration dialog (also with a refused port and its
+// balloon), the manual detection dialog, the About box, the tray menu and a status balloon.
 //
 // Usage: torvane-screenshots [output folder]   (default: ./screenshots)
 
@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -18,17 +19,19 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "app/Configuration.h"
 #include "app/Core.h"
 #include "base/CalendarText.h"
 #include "base/Logging.h"
-#include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
-#include "host/SummaryItem.h"
 #include "support/CoreFakes.h"
+#include "support/LoopbackPeer.h"
 #include "tables/DagTable.h"
 #include "ui/CDlgConfig.h"
 #include "ui/CDlgInsertTimeNew.h"
@@ -125,61 +128,84 @@ bool Save(const QImage& image, const QString& folder, const char* name) {
     return saved;
 }
 
-// Detections, runner results and log lines as a race would bring them.
-void FillActivityLists(Core& core) {
-    DagTableEmpty();
-    {
-        CDagTableLocker lock;
-        DagTableAdd("KV00007", 7);
-        DagTableAdd("KV00008", 8);
-        DagTableAdd("KV00142", 142);
+// Pumps the event loop until `done` holds or the deadline passes; returns `done()`.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < timeoutMs) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
-    const std::string today = TodayDateText();
-    const struct {
-        const char* chip;
-        const char* time;
-    } passings[] = {{"KV00007", "12:01:02.345"},
-                    {"KV00008", "12:01:03.400"},
-                    {"ZZ00001", "12:01:04.000"},
-                    {"KV00142", "12:02:17.910"}};
-    for (const auto& passing : passings) {
-        Log(75, Format("<<< MYLAPS: Loop1   Store   %s   %s", passing.chip, passing.time));
-        ReceivedPassing received;
-        received.source = "Loop1";
-        received.chip = passing.chip;
-        received.timeField = passing.time;
-        received.boxDate = today;
-        received.record = std::string(passing.chip) + passing.time;
-        core.Processor().ProcessPassing(received);
-    }
-
-    const char* hostLines[] = {
-        "NFO:5 Marathon de Lyon",
-        "RES:1\\L1\\L2\\1\\12.5\\t5\\t6\\1\\1\\1\\7\\Anne\\MARTIN\\F40\\Club Lyon\\t15\\t16\\"
-        "01:02:03\\t18\\3",
-        "RES:1\\L1\\L2\\2\\12.5\\t5\\t6\\4\\2\\3\\8\\Paul\\DURAND\\M40\\AC Villeurbanne\\t15\\t16"
-        "\\01:02:04\\t18\\3",
-        "RES:1\\L1\\L2\\1\\12.5\\t5\\t6\\0\\0\\0\\142\\Luc\\BERNARD\\M20\\Elite\\t15\\t16\\"
-        "--:--:--\\t18\\-5",
-    };
-    for (const char* line : hostLines) {
-        PostToTarget(WM_HOST_LINE, 0, std::make_unique<TextPayload>(line));
-    }
-    QCoreApplication::sendPostedEvents();
-    // A row with a negative error flag, as a host answer with its own code would leave it.
-    auto refused = std::make_unique<CSummaryItem>();
-    refused->name = "LEROY Claire                  ";
-    refused->bib = 213;
-    refused->time = "01:05:40";
-    refused->passage = "p2";
-    refused->status = "Détection refusée pour le coureur";
-    refused->errorFlag = -1;
-    core.Lists().summary.Append(std::move(refused));
-
-    Log(25, "+++ MyLaps connecté (127.0.0.1)");
-    Log(0, "+ Connexion Directe à Ostrak Pro effectuée avec succès");
-    Log(0, "### Attention : date de la détection différente de la date du jour");
+    return done();
 }
+
+// A 39-character decoder record of today: chip, time, unused fields, date YYMMDD, checksum.
+std::string Record(const std::string& chip, const std::string& time) {
+    return chip + time + std::string(12, '0') + TodayDateText().substr(2) + "00";
+}
+
+// The start of a race on the program's own road: a source on its listener and a host on a
+// loopback port, passings and the host's answers. Every line that the window then shows is
+// one that the program wrote itself. The links stay up while the race object lives.
+class RaceStart {
+public:
+    bool Play(Core& core, test::FakeTimers& timers) {
+        WriteIniString("Ostrak", "Host", "127.0.0.1");
+        WriteIniInt("Ostrak", "Port", host_.Port());
+        std::ofstream(GetDataFolder() + "/ChipTable.dtb")
+            << "7 KV00007\n8 KV00008\n142 KV00142\n213 KV00213\n";
+        core.LoadChipTableAndLog();
+        if (core.StartListener(0) != 0 || !source_.Connect(core.Listener().ListeningPort()) ||
+            !host_.WaitForConnection() ||
+            !WaitUntil([&] { return core.State().hostLinkState == HostLinkState::Connected; }))
+            return Fail("no links");
+
+        timers.Advance(300);  // the host's questions after its connection
+        constexpr size_t kQuestions = 7;
+        if (!host_.WaitForLines(kQuestions)) return Fail("no questions to the host");
+        host_.Send("NFO:24 Ostrak Pro\nNFO:5 Marathon de Lyon\n");
+
+        const char* passings[][2] = {{"KV00007", "12:01:02.345"},
+                                     {"KV00008", "12:01:03.400"},
+                                     {"ZZ00001", "12:01:04.000"},
+                                     {"KV00142", "12:02:17.910"},
+                                     {"KV00213", "12:05:40.120"}};
+        std::string store = "Loop1@Store@";
+        for (const auto& passing : passings) store += Record(passing[0], passing[1]) + "@";
+        if (!source_.Send(store + "1@$") || !source_.WaitFor("@AckStore@1$") ||
+            !host_.WaitForLines(kQuestions + std::size(passings)))
+            return Fail("the passings did not reach the host");
+
+        const char* answers[] = {
+            "RES:1\\L1\\L2\\1\\12.5\\t5\\t6\\1\\1\\1\\7\\Anne\\MARTIN\\F40\\Club "
+            "Lyon\\t15\\t16\\01:02:03\\t18\\3",
+            "RES:1\\L1\\L2\\2\\12.5\\t5\\t6\\4\\2\\3\\8\\Paul\\DURAND\\M40\\AC "
+            "Villeurbanne\\t15\\t16\\01:02:04\\t18\\3",
+            "RES:1\\L1\\L2\\0\\0\\t5\\t6\\0\\0\\0\\0\\\\\\\\\\t15\\t16\\00:00:00\\t18\\-5",
+            "RES:1\\L1\\L2\\1\\12.5\\t5\\t6\\0\\0\\0\\142\\Luc\\BERNARD\\M20\\Elite\\t15\\t16"
+            "\\--:--:--\\t18\\-7",
+            "RES:1\\L1\\L2\\2\\12.5\\t5\\t6\\9\\3\\2\\213\\Claire\\LEROY\\F20\\Lyon "
+            "Athle\\t15\\t16\\01:05:40\\t18\\3",
+        };
+        std::string lines;
+        for (const char* answer : answers) lines.append(answer).push_back('\n');
+        host_.Send(lines);
+        if (!WaitUntil([&] {
+                return core.Lists().summary.Count() == static_cast<int>(std::size(answers));
+            }))
+            return Fail("the host's answers did not reach the summary");
+        return true;
+    }
+
+private:
+    static bool Fail(const char* what) {
+        std::fprintf(stderr, "race start: %s\n", what);
+        return false;
+    }
+
+    test::TcpServer host_;
+    test::TcpClient source_;
+};
 
 int Run(const QString& outputFolder) {
     QDir().mkpath(outputFolder);
@@ -194,13 +220,16 @@ int Run(const QString& outputFolder) {
     bool ok = true;
 
     CTorvaneDlg activity(core);
-    core.State().myLapsLinkState = MyLapsLinkState::Connected;
-    core.State().hostLinkState = HostLinkState::Connected;
-    core.RefreshButtons();
-    activity.SetInsertButtonEnabled(core.IsAnyLinkActive());
-    FillActivityLists(core);
-    Settle(core);
-    ok &= Save(Framed(activity, Grab(activity)), outputFolder, "activity-window");
+    activity.SetTrayAvailability([] { return true; });
+    {
+        RaceStart race;
+        ok &= race.Play(core, timers);
+        activity.SetInsertButtonEnabled(core.IsAnyLinkActive());
+        Settle(core);
+        ok &= Save(Framed(activity, Grab(activity)), outputFolder, "activity-window");
+        activity.SetTrayAvailability([] { return false; });
+        ok &= Save(Framed(activity, Grab(activity)), outputFolder, "activity-window-no-tray");
+    }
     activity.hide();
 
     {

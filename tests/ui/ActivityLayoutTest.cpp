@@ -54,14 +54,9 @@ void FillLists(Core& core) {
     }
 }
 
-TEST(ActivityLayoutTest, ControlsNeitherOverlapNorCutTheirTexts) {
-    ActivityWindowHarness harness;
-    harness.core->State().daysToAdd = 2;
-    harness.core->State().flowOpen = true;
-    CTorvaneDlg& window = harness.MakeWindow();
-    window.show();
-    ExpectNoOverlapInside(window, "designed size");
-
+// Texts fit with the room that the style gives them: a push button's text keeps the margins
+// that its size hint asks for, so that it never touches the button's border.
+void ExpectTextsFit(CTorvaneDlg& window) {
     for (QWidget* control : VisibleControls(window)) {
         const std::string name = control->objectName().toStdString();
         const QFontMetrics metrics(control->font());
@@ -79,11 +74,25 @@ TEST(ActivityLayoutTest, ControlsNeitherOverlapNorCutTheirTexts) {
                 EXPECT_LE(metrics.horizontalAdvance(line) + iconWidth + 4, button->width()) << name;
             EXPECT_LE(metrics.height() * (button->text().count('\n') + 1) + 4, button->height())
                 << name;
+            EXPECT_LE(button->sizeHint().width(), button->width()) << name;
         }
     }
+}
 
-    window.resize(window.DesignedClientSize() + QSize(300, 200));
-    ExpectNoOverlapInside(window, "grown");
+TEST(ActivityLayoutTest, ControlsNeitherOverlapNorCutTheirTexts) {
+    for (const bool trayAvailable : {true, false}) {
+        SCOPED_TRACE(trayAvailable ? "with a notification area" : "without a notification area");
+        ActivityWindowHarness harness;
+        harness.core->State().daysToAdd = 2;
+        harness.core->State().flowOpen = true;
+        CTorvaneDlg& window = harness.MakeWindow(trayAvailable);
+        window.show();
+        ExpectNoOverlapInside(window, "designed size");
+        ExpectTextsFit(window);
+
+        window.resize(window.DesignedClientSize() + QSize(300, 200));
+        ExpectNoOverlapInside(window, "grown");
+    }
 }
 
 TEST(ActivityLayoutTest, RendersToAPicture) {

@@ -45,8 +45,10 @@ public:
         QCoreApplication::sendPostedEvents();
     }
 
-    CTorvaneDlg& MakeWindow() {
+    // The window on a desktop with a notification area unless told otherwise.
+    CTorvaneDlg& MakeWindow(bool trayAvailable = true) {
         window = std::make_unique<CTorvaneDlg>(*core);
+        window->SetTrayAvailability([trayAvailable] { return trayAvailable; });
         status.window = window.get();
         return *window;
     }

@@ -235,35 +235,93 @@ TEST_F(ActivityWindowTest, DayOffsetShowsHoursOnlyForLaterDays) {
     }
 }
 
-TEST_F(ActivityWindowTest, EveryWayOfHidingStoresThePositionFirst) {
-    CTorvaneDlg& window = harness.MakeWindow();
-    const struct {
-        const char* name;
-        std::function<void()> hide;
-    } ways[] = {
-        {"hide button", [&] { Control<QPushButton>(window, "3")->click(); }},
-        {"escape", [&] { PressKey(&window, Qt::Key_Escape); }},
-        {"enter on a list", [&] { PressKey(Control<QListView>(window, "1007"), Qt::Key_Return); }},
-        {"enter on the level box",
-         [&] { PressKey(Control<QComboBox>(window, "1020"), Qt::Key_Enter); }},
-        {"close box", [&] { window.close(); }},
-    };
-    int shift = 0;
-    for (const auto& way : ways) {
-        shift += 10;
-        window.show();
-        const QRect placed(40 + shift, 50 + shift, window.width(), window.height());
-        window.setGeometry(placed);
-        ASSERT_TRUE(window.isVisible());
+TEST_F(ActivityWindowTest, EveryWayOfHidingStoresThePositionFirstAndKeepsTheWindowReachable) {
+    for (const bool trayAvailable : {true, false}) {
+        CTorvaneDlg& window = harness.MakeWindow(trayAvailable);
+        const struct {
+            const char* name;
+            std::function<void()> hide;
+        } ways[] = {
+            {"hide button", [&] { Control<QPushButton>(window, "3")->click(); }},
+            {"escape", [&] { PressKey(&window, Qt::Key_Escape); }},
+            {"enter on a list",
+             [&] { PressKey(Control<QListView>(window, "1007"), Qt::Key_Return); }},
+            {"enter on the level box",
+             [&] { PressKey(Control<QComboBox>(window, "1020"), Qt::Key_Enter); }},
+            {"close box", [&] { window.close(); }},
+        };
+        int shift = 0;
+        for (const auto& way : ways) {
+            SCOPED_TRACE(testing::Message() << way.name << (trayAvailable ? "" : ", no tray"));
+            shift += 10;
+            window.PopFront();
+            const QRect placed(40 + shift, 50 + shift, window.width(), window.height());
+            window.setGeometry(placed);
+            ASSERT_TRUE(window.isVisible());
+            ASSERT_FALSE(window.isMinimized());
 
-        way.hide();
+            way.hide();
 
-        EXPECT_FALSE(window.isVisible()) << way.name;
-        const IniRect expected{placed.x(), placed.y(), placed.x() + placed.width(),
-                               placed.y() + placed.height()};
-        EXPECT_EQ(ReadIniRect("Torvane", "Position", {}), expected) << way.name;
-        EXPECT_EQ(window.RememberedPosition(), expected) << way.name;
+            // Without a notification area only the task bar could bring a hidden window back.
+            EXPECT_EQ(window.isVisible(), !trayAvailable);
+            EXPECT_EQ(window.isMinimized(), !trayAvailable);
+            const IniRect expected{placed.x(), placed.y(), placed.x() + placed.width(),
+                                   placed.y() + placed.height()};
+            EXPECT_EQ(ReadIniRect("Torvane", "Position", {}), expected);
+            EXPECT_EQ(window.RememberedPosition(), expected);
+
+            window.PopFront();
+            EXPECT_TRUE(window.isVisible());
+            EXPECT_FALSE(window.isMinimized());
+            EXPECT_EQ(window.geometry(), placed);
+        }
     }
+}
+
+TEST_F(ActivityWindowTest, AtStartAClosedWindowStaysReachableWithoutANotificationArea) {
+    const struct {
+        bool open;
+        bool trayAvailable;
+        bool visible;
+        bool minimised;
+    } cases[] = {{true, true, true, false},
+                 {true, false, true, false},
+                 {false, true, false, false},
+                 {false, false, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "open " << c.open << " tray " << c.trayAvailable);
+        CTorvaneDlg& window = harness.MakeWindow(c.trayAvailable);
+        window.ShowAtStart(c.open);
+        EXPECT_EQ(window.isVisible(), c.visible);
+        EXPECT_EQ(window.isMinimized(), c.minimised);
+    }
+}
+
+TEST_F(ActivityWindowTest, HintTellsHowToBringTheWindowBackOnThisDesktop) {
+    const QString withTray = QString::fromUtf8(
+        "Si vous masquez cette fenêtre de suivi de Torvane,\nvous pourrez la réafficher\nen "
+        "cliquant sur\nson icône\ndans la barre système,\nprès de l'horloge....");
+    const QString withoutTray = QString::fromUtf8(
+        "Masquer réduit cette fenêtre de suivi de Torvane\n(pas de barre système) :\ncliquez "
+        "sur\nson bouton\ndans la barre des tâches\npour la réafficher.");
+    bool trayAvailable = true;
+    CTorvaneDlg& window = harness.MakeWindow();
+    window.SetTrayAvailability([&] { return trayAvailable; });
+    auto* hint = Control<QLabel>(window, "1005");
+    EXPECT_EQ(hint->text(), withTray);
+
+    // The notification area goes away while the window is hidden: the next showing says so.
+    window.hide();
+    trayAvailable = false;
+    window.show();
+    EXPECT_EQ(hint->text(), withoutTray);
+    EXPECT_LE(hint->heightForWidth(hint->width()), hint->height());
+
+    window.hide();
+    trayAvailable = true;
+    window.show();
+    EXPECT_EQ(hint->text(), withTray);
+    EXPECT_LE(hint->heightForWidth(hint->width()), hint->height());
 }
 
 TEST_F(ActivityWindowTest, RestoresTheStoredPositionKeptOnScreen) {

@@ -50,12 +50,14 @@ bool CTorvaneApp::InitInstance() {
                                                     if (activity_) activity_->SaveWindowPosition();
                                                 }});
     mainFrame_->hide();
+    // The frame has decided: the program ends. quit() would first ask every window to close,
+    // and the activity window refuses where it minimises instead of hiding.
     mainFrame_->onClosedForGood = [this] {
         if (startupComplete_) {
-            QApplication::quit();
+            QApplication::exit(0);
             return;
         }
-        // Before the main loop runs there is nothing to quit: a start-up box is closed, and
+        // Before the main loop runs there is nothing to leave: a start-up box is closed, and
         // the main loop ends as soon as it runs.
         closedForGood_ = true;
         if (QWidget* box = QApplication::activeModalWidget()) box->close();
@@ -73,7 +75,7 @@ bool CTorvaneApp::InitInstance() {
     activity_->SetConfigureHandler([this] { Configure(*core_, activity_.get()); });
     activity_->SetExitHandler([this] { mainFrame_->OnCommand(CMainFrame::kExit); });
     core_->RefreshButtons();
-    if (core_->State().openWindowAtStartup) activity_->show();
+    activity_->ShowAtStart(core_->State().openWindowAtStartup);
 
     const auto row = FindLinkStatusRow(core_->State().flowOpen, HostLinkState::Disconnected,
                                        MyLapsLinkState::Waiting);
@@ -86,7 +88,9 @@ bool CTorvaneApp::InitInstance() {
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
 
-    if (closedForGood_) QMetaObject::invokeMethod(qApp, &QApplication::quit, Qt::QueuedConnection);
+    if (closedForGood_) {
+        QMetaObject::invokeMethod(qApp, [] { QApplication::exit(0); }, Qt::QueuedConnection);
+    }
     startupComplete_ = true;
     return true;
 }

@@ -9,6 +9,7 @@
 #include "app/shell/LanguageSetting.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
+#include "ui/QtTranslations.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     PrepareApplication(application, language);
     application.setQuitOnLastWindowClosed(false);
+    torvane::InstallQtTranslations(application, language == torvane::Language::French);
     torvane::CTorvaneApp torvane(line.start);
     return Run(torvane, application);
 }
