@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OperatorCommands.h"
 #include "base/CalendarText.h"
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
@@ -202,6 +203,53 @@ INSTANTIATE_TEST_SUITE_P(
                       RaceWeekendCase{"Europe/Paris",
                                       {2026, 12, 30, 0, 30},
                                       {"20261230", "20261231", "20270101", "20270102"}}));
+
+// A detection typed on a day of 23 or 25 hours keeps the time of day the operator typed.
+struct ManualTimeCase {
+    const char* zone;
+    LocalTime now;
+    const char* typed;
+    int dayOffset;
+    const char* raceTime;
+};
+
+void PrintTo(const ManualTimeCase& c, std::ostream* out) {
+    *out << Describe(c.zone, c.now) << ", " << c.typed << " +" << c.dayOffset * 24 << "h";
+}
+
+class ManualTimeTest : public ::testing::TestWithParam<ManualTimeCase> {
+protected:
+    void TearDown() override { clock::UseSystemClock(); }
+};
+
+TEST_P(ManualTimeTest, KeepsTheTypedTimeOfDay) {
+    const ManualTimeCase& c = GetParam();
+    ExpectZoneInstalled(c.zone);
+    ScopedTimeZone zone(c.zone);
+    CoreHarness harness;
+    clock::SetNowForTesting({At(c.now), 0});
+    TypedManualDetection typed([](const std::string& refusal) { ADD_FAILURE() << refusal; });
+    typed.AttachState(harness.core().State());
+    harness.manual.delegate = &typed;
+    typed.SetRequest({"7", c.typed, std::nullopt, c.dayOffset});
+
+    harness.core().InsertManualDetection();
+    ASSERT_FALSE(harness.core().Forwarder().Held().empty());
+    EXPECT_EQ(harness.core().Forwarder().Held().back(),
+              std::string("AddDagClock(1\t31     CLASSIC\t7\t1\t") + c.raceTime + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClockChanges, ManualTimeTest,
+    ::testing::Values(
+        ManualTimeCase{"Europe/Paris", {2026, 3, 29, 15, 0}, "09:15:00.50", 1, "33:15:00.50"},
+        ManualTimeCase{"Europe/Paris", {2026, 3, 29, 15, 0}, "01:30:00", 1, "25:30:00.00"},
+        ManualTimeCase{"Europe/Paris", {2026, 3, 29, 0, 5}, "23:59:59.99", 0, "23:59:59.99"},
+        ManualTimeCase{"Europe/Paris", {2026, 10, 25, 15, 0}, "09:15:00.50", 1, "33:15:00.50"},
+        ManualTimeCase{"Europe/Paris", {2026, 10, 25, 1, 0}, "23:30:00", 2, "71:30:00.00"},
+        ManualTimeCase{"America/New_York", {2026, 3, 8, 12, 0}, "11:00:00", 1, "35:00:00.00"},
+        ManualTimeCase{"America/New_York", {2026, 11, 1, 12, 0}, "11:00:00", 3, "83:00:00.00"},
+        ManualTimeCase{"Asia/Tokyo", {2026, 12, 31, 23, 0}, "22:59:30", 1, "46:59:30.00"}));
 
 TEST(CalendarTextTest, OffsetDatesCountCalendarDaysBothWays) {
     ScopedTimeZone zone("Europe/Paris");
