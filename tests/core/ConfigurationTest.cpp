@@ -315,19 +315,27 @@ TEST_F(ConfigurationTest, ReloadShowsTheLoadOutcomeWithItsIconAfterTheCursorIsBa
         messagesWhenRestored = harness.dialogs.messages.size();
     };
 
+    const std::string path = harness.folders.DataFolder() + "/MyLapsTable.dtb";
     EXPECT_FALSE(ReloadChipTable(core(), restore));
-    test::WriteFile(harness.folders.DataFolder() + "/MyLapsTable.dtb", "7 KV00007\n42 KV00042\n");
+    test::WriteFile(path, "7 KV00007\n42 KV00042\n");
     EXPECT_TRUE(ReloadChipTable(core(), restore));
+    test::WriteFile(path, "\xFE\xFF");
+    EXPECT_FALSE(ReloadChipTable(core(), restore));
 
-    EXPECT_EQ(cursorRestored, 2);
-    EXPECT_EQ(messagesWhenRestored, 1u);
+    EXPECT_EQ(cursorRestored, 3);
+    EXPECT_EQ(messagesWhenRestored, 2u);
     const std::vector<std::string> expected = {
         "### Pas de table de correspondance trouvée (fichier ChipTable.dtb ou MyLapsTable.dtb)",
-        "+++ Table de correspondance chargée (2 entrées). Fichier " + harness.folders.DataFolder() +
-            "/MyLapsTable.dtb"};
+        "+++ Table de correspondance chargée (2 entrées). Fichier " + path,
+        "### Table de correspondance non chargée (Erreur fichier vide ou presque: " + path +
+            "). La table en service est conservée (2 entrées)"};
     EXPECT_EQ(harness.dialogs.messages, expected);
     EXPECT_EQ(harness.dialogs.icons,
-              (std::vector<MessageIcon>{MessageIcon::Warning, MessageIcon::Information}));
+              (std::vector<MessageIcon>{MessageIcon::Warning, MessageIcon::Information,
+                                        MessageIcon::Warning}));
+    int bib = 0;
+    EXPECT_TRUE(DagTableFindValue("KV00042", bib));
+    EXPECT_EQ(bib, 42);
     test::DeliverPosted();
     EXPECT_EQ(harness.ShownLog(), expected);
 }

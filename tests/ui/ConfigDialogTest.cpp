@@ -316,10 +316,23 @@ TEST_F(ConfigDialogTest, ReloadShowsTheOutcomeWithTheNormalCursorBackAndStaysOpe
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog->isVisible());
 
-    WriteFile(harness.folders.DataFolder() + "/ChipTable.dtb", "7 KV00007\n");
+    const std::string path = harness.folders.DataFolder() + "/ChipTable.dtb";
+    WriteFile(path, "7 KV00007\n");
     Click(Control("1249"));
     EXPECT_EQ(harness.dialogs.icons.back(), MessageIcon::Information);
     int bib = 0;
+    EXPECT_TRUE(DagTableFindValue("KV00007", bib));
+    EXPECT_EQ(bib, 7);
+
+    // A refused file: the message box says why, and the table in use stays.
+    WriteFile(path, std::string("\xFF\xFE"
+                                "8\0 \0K\0",
+                                8));
+    Click(Control("1249"));
+    EXPECT_EQ(harness.dialogs.icons.back(), MessageIcon::Warning);
+    EXPECT_EQ(harness.dialogs.messages.back(),
+              "### Table de correspondance non chargée (Erreur encodage (UTF16) fichier: " + path +
+                  "). La table en service est conservée (1 entrées)");
     EXPECT_TRUE(DagTableFindValue("KV00007", bib));
     EXPECT_EQ(bib, 7);
 }
