@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/OperatorCommands.h"
-#include "base/CalendarText.h"
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
@@ -250,26 +249,6 @@ INSTANTIATE_TEST_SUITE_P(
         ManualTimeCase{"America/New_York", {2026, 3, 8, 12, 0}, "11:00:00", 1, "35:00:00.00"},
         ManualTimeCase{"America/New_York", {2026, 11, 1, 12, 0}, "11:00:00", 3, "83:00:00.00"},
         ManualTimeCase{"Asia/Tokyo", {2026, 12, 31, 23, 0}, "22:59:30", 1, "46:59:30.00"}));
-
-TEST(CalendarTextTest, OffsetDatesCountCalendarDaysBothWays) {
-    ScopedTimeZone zone("Europe/Paris");
-    const struct {
-        LocalTime now;
-        int dayCount;
-        const char* expected;
-    } cases[] = {
-        {{2026, 3, 28, 23, 30}, 2, "20260330"},   {{2026, 3, 30, 0, 30}, -2, "20260328"},
-        {{2026, 10, 25, 0, 30}, 1, "20261026"},   {{2026, 10, 26, 23, 30}, -1, "20261025"},
-        {{2026, 12, 31, 12, 0}, 1, "20270101"},   {{2028, 3, 1, 0, 0}, -1, "20280229"},
-        {{2026, 12, 8, 12, 0}, -400, "20251103"},
-    };
-    for (const auto& c : cases) {
-        clock::SetNowForTesting({At(c.now), 0});
-        EXPECT_EQ(OffsetDateText(c.dayCount), c.expected)
-            << c.dayCount << " from " << c.now.month << "/" << c.now.day;
-    }
-    clock::UseSystemClock();
-}
 
 }  // namespace
 }  // namespace torvane
