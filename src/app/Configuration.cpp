@@ -64,6 +64,7 @@ ConfigurationValues LoadConfiguration(Core& core) {
     core.Processor().ComputeRaceDayDates();
 
     values.daysToAdd = state.daysToAdd;
+    values.daysToAddAtOpening = state.daysToAdd;
     values.ignoreUnknownChips = state.ignoreUnknownChips;
     return values;
 }
@@ -73,7 +74,8 @@ void SwitchDagRecording(Core& core, bool wanted) {
         // The path is fixed before the question, so the file used is the one the operator saw.
         const std::string path = DagFile::NewFilePath();
         if (!core.Dialogs().AskYesNo(DagStartQuestion(path, core.State().alsoTransmit))) return;
-        MakeDirectories(GetDayLogFolder());
+        // The file's own day folder: midnight may have passed while the question was open.
+        MakeDirectories(path.substr(0, path.rfind('/')));
         core.Dag().StartRecording(path);
         return;
     }
@@ -120,8 +122,9 @@ std::optional<FieldRefusal> AcceptTypedFields(const std::string& myLapsPort,
 
 void ApplyConfiguration(Core& core, const ConfigurationValues& values) {
     RunningState& state = core.State();
-    // What the dialog's OK puts straight into the running state.
-    state.daysToAdd = values.daysToAdd;
+    // What the dialog's OK puts straight into the running state. The days-to-add of the opening
+    // is not written back over the one the race-day timer has set since.
+    if (values.daysToAdd != values.daysToAddAtOpening) state.daysToAdd = values.daysToAdd;
     state.ignoreUnknownChips = values.ignoreUnknownChips;
 
     state.closeFlowAtStartup = values.closeFlowAtStartup;

@@ -21,6 +21,9 @@ struct ConfigurationValues {
     bool dagWanted = false;
     bool alsoTransmit = true;
     int daysToAdd = 0;  // item of the days-to-add list; −1 when none is selected
+    // Days-to-add when the dialog opened. The race-day timer may move the running value while the
+    // dialog is open (at midnight): OK applies `daysToAdd` only when the operator chose another.
+    int daysToAddAtOpening = 0;
     bool ignoreUnknownChips = false;
 };
 
@@ -49,8 +52,9 @@ std::optional<FieldRefusal> AcceptTypedFields(const std::string& myLapsPort,
                                               ConfigurationValues& values);
 
 // What OK changes, in this order: start-up flags, host and MyLaps settings, start-up settings,
-// days-to-add and the race-day dates, also-transmit, the DAG switch (with its question) when the
-// wanted recording differs from the current one, and the unknown-chip policy.
+// days-to-add (only when the operator chose another) and the race-day dates, also-transmit, the
+// DAG switch (with its question) when the wanted recording differs from the current one, and the
+// unknown-chip policy.
 void ApplyConfiguration(Core& core, const ConfigurationValues& values);
 
 // The DAG switch towards the wanted recording: asks the operator first (starting names the new

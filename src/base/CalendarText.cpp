@@ -1,5 +1,6 @@
 #include "base/CalendarText.h"
 
+#include <QDate>
 #include <ctime>
 
 #include "base/Clock.h"
@@ -8,21 +9,28 @@
 namespace torvane {
 namespace {
 
-std::string DateText(std::int64_t seconds, const char* format) {
+// The local calendar date of now, or nothing when the conversion fails.
+QDate LocalDateOfNow() {
     std::tm tm{};
-    if (!clock::LocalTime(seconds, tm)) return Format(format, 0, 0, 0);
-    return Format(format, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    if (!clock::LocalTime(clock::Now().seconds, tm)) return {};
+    return QDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::string DateText(const QDate& date, const char* format) {
+    if (!date.isValid()) return Format(format, 0, 0, 0);
+    return Format(format, date.year(), date.month(), date.day());
 }
 
 }  // namespace
 
 std::string TodayDateText() {
-    return DateText(clock::Now().seconds, "%4d%02d%02d");
+    return DateText(LocalDateOfNow(), "%4d%02d%02d");
 }
 
 std::string OffsetDateText(int dayCount) {
-    return DateText(clock::Now().seconds + static_cast<std::int64_t>(dayCount) * 86400,
-                    "%d%02d%02d");
+    // Counted in calendar days: a day with a clock change lasts 23 or 25 hours.
+    const QDate today = LocalDateOfNow();
+    return DateText(today.isValid() ? today.addDays(dayCount) : today, "%d%02d%02d");
 }
 
 std::string NowTimeText() {

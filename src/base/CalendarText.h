@@ -6,7 +6,7 @@
 namespace torvane {
 
 std::string TodayDateText();               // YYYYMMDD
-std::string OffsetDateText(int dayCount);  // YYYYMMDD of now + dayCount × 86400 s
+std::string OffsetDateText(int dayCount);  // YYYYMMDD of today + dayCount calendar days
 std::string NowTimeText();                 // HHMMSS
 
 }  // namespace torvane

@@ -1,6 +1,5 @@
 #include "base/Logging.h"
 
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -166,18 +165,30 @@ const std::string& ClockText() {
     return CachedClockText();
 }
 
+namespace {
+
+// "Tuesday, December 08, 2026  at 14h03mn27s": day and month names in English whatever the
+// locale, formatted without the process's locale, which other threads may be using.
+std::string BannerTimeText(const std::tm& tm) {
+    static const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                        "Thursday", "Friday", "Saturday"};
+    static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                          "May",       "June",     "July",     "August",
+                                          "September", "October",  "November", "December"};
+    const bool known = tm.tm_wday >= 0 && tm.tm_wday < 7 && tm.tm_mon >= 0 && tm.tm_mon < 12;
+    return Format("%s, %s %02d, %d  at %02dh%02dmn%02ds", known ? kDays[tm.tm_wday] : "?",
+                  known ? kMonths[tm.tm_mon] : "?", tm.tm_mday, tm.tm_year + 1900, tm.tm_hour,
+                  tm.tm_min, tm.tm_sec);
+}
+
+}  // namespace
+
 void WriteStartBanner() {
-    const std::tm tm = LocalNow();
-    // Day and month names in English whatever the user's locale.
-    char when[128];
-    const std::string previous = std::setlocale(LC_TIME, nullptr);
-    std::setlocale(LC_TIME, "C");
-    std::strftime(when, sizeof when, "%A, %B %d, %Y  at %Hh%Mmn%Ss", &tm);
-    std::setlocale(LC_TIME, previous.c_str());
+    const std::string when = BannerTimeText(LocalNow());
     const std::string stars(54, '*');
     AppendToLogFile("\n");
     AppendToLogFile(stars + "\n");
-    AppendToLogFile(Format("* %s  (%s) Started %s\n", "Torvane", kVersionText, when));
+    AppendToLogFile(Format("* %s  (%s) Started %s\n", "Torvane", kVersionText, when.c_str()));
     AppendToLogFile(stars + "\n");
 }
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <optional>
 
 #include "base/CalendarText.h"
+#include "base/Clock.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
 
@@ -24,6 +26,19 @@ std::optional<unsigned> ReadBib(const std::string& typed) {
     }
     if (value == 0 || value > kHighestBib) return std::nullopt;
     return static_cast<unsigned>(value);
+}
+
+// The typed time of day as an absolute time of today, built from today's date and the typed
+// hours, minutes and seconds rather than added to midnight: on the days the clocks change,
+// midnight is 23 or 25 hours away from the next one, and the time of day would move by an hour.
+void MakeAbsoluteToday(CChrono& time) {
+    std::tm today{};
+    if (!clock::LocalTime(clock::Now().seconds, today)) return;
+    const std::int32_t typed = time.seconds;
+    const std::int64_t absolute =
+        clock::MakeLocal(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday, typed / 3600,
+                         (typed % 3600) / 60, typed % 60);
+    time.seconds = static_cast<std::int32_t>(absolute);
 }
 
 int TodayAmongRaceDays(const RunningState& state) {
@@ -63,7 +78,7 @@ ValidationResult<ManualDetection> ValidateManualDetection(const std::string& bib
     if (!time.ParseTime(Trim(timeText))) {
         return Result::Refused(Tr("Time is empty or invalid!", "Temps invalide !"));
     }
-    time.AddTodayMidnight();
+    MakeAbsoluteToday(time);
 
     if (detectorIndex < 0 || static_cast<std::size_t>(detectorIndex) >= detectors.size()) {
         return Result::Refused(Tr("No Detector Id.!", "Pas de n° de détecteur !"));

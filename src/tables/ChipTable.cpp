@@ -46,10 +46,13 @@ bool LoadChipTable(const std::string& secondFileName, std::string& message) {
                    secondFileName.c_str());
         return false;
     }
-    std::string loaderError;
-    if (!DagTableLoadFile(*path, loaderError)) {
-        message = Format(Tr("### Error loading file", "### Erreur chargement du fichier %s"),
-                         path->c_str());
+    std::string reason;
+    if (!DagTableLoadFile(*path, reason)) {
+        message = Format(Tr("### Chip translation table not loaded (%s). The table in use is kept "
+                            "(%d entries)",
+                            "### Table de correspondance non chargée (%s). La table en service est "
+                            "conservée (%d entrées)"),
+                         reason.c_str(), DagTableCount());
         return false;
     }
     message = Format(Tr("+++ Chip translation table loaded (%d entries). File %s",

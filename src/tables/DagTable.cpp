@@ -2,24 +2,16 @@
 
 #include <cstring>
 #include <mutex>
-#include <unordered_map>
-#include <vector>
 
 namespace torvane {
 namespace {
 
 constexpr std::size_t kMaxKeyLength = sizeof(CDagItem::key) - 1;
 
-// Entries in file order, and an index from the ASCII-lower-cased key to the value of the first
-// entry with that key, so a look-up in a large table costs no scan (and, entries being only
-// appended or emptied all at once, no visit to the entry itself).
-struct DagTableState {
-    std::vector<CDagItem> entries;
-    std::unordered_map<std::string, std::int32_t> firstValueByFoldedKey;
-};
-
-DagTableState& Table() {
-    static DagTableState table;
+// Entries are only appended or replaced all at once, so a look-up in a large table costs no scan
+// (and no visit to the entry itself).
+DagTableContent& Table() {
+    static DagTableContent table;
     return table;
 }
 
@@ -40,6 +32,23 @@ std::string FoldAsciiCase(const std::string& text) {
 
 }  // namespace
 
+bool DagTableContent::Add(const std::string& key, std::int32_t value) {
+    // A key must fit the entry's field and read back as the same text.
+    if (key.size() > kMaxKeyLength || key.find('\0') != std::string::npos) return false;
+    CDagItem& item = entries_.emplace_back();
+    std::memcpy(item.key, key.data(), key.size());
+    item.key[key.size()] = '\0';
+    item.value = value;
+    firstValueByFoldedKey_.try_emplace(FoldAsciiCase(key), value);
+    return true;
+}
+
+std::optional<std::int32_t> DagTableContent::Find(const std::string& key) const {
+    const auto found = firstValueByFoldedKey_.find(FoldAsciiCase(key));
+    if (found == firstValueByFoldedKey_.end()) return std::nullopt;
+    return found->second;
+}
+
 CDagTableLocker::CDagTableLocker() {
     TableMutex().lock();
 }
@@ -49,38 +58,34 @@ CDagTableLocker::~CDagTableLocker() {
 }
 
 void DagTableEmpty() {
-    CDagTableLocker locker;
-    DagTableState& table = Table();
-    std::vector<CDagItem>().swap(table.entries);
-    table.firstValueByFoldedKey.clear();
+    DagTableReplace(DagTableContent());
+}
+
+void DagTableReplace(DagTableContent&& content) {
+    DagTableContent swapped = std::move(content);
+    {
+        CDagTableLocker locker;
+        std::swap(Table(), swapped);
+    }
+    // `swapped` now holds the old entries, freed outside the lock.
 }
 
 bool DagTableAdd(const std::string& key, std::int32_t value) {
-    // A key must fit the entry's field and read back as the same text.
-    if (key.size() > kMaxKeyLength || key.find('\0') != std::string::npos) return false;
-    DagTableState& table = Table();
-    CDagItem& item = table.entries.emplace_back();
-    std::memcpy(item.key, key.data(), key.size());
-    item.key[key.size()] = '\0';
-    item.value = value;
-    table.firstValueByFoldedKey.try_emplace(FoldAsciiCase(key), value);
-    return true;
+    return Table().Add(key, value);
 }
 
 int DagTableCount() {
     CDagTableLocker locker;
-    return static_cast<int>(Table().entries.size());
+    return Table().Count();
 }
 
 bool DagTableFindValue(const std::string& key, int& value) {
     CDagTableLocker locker;
-    const DagTableState& table = Table();
-    if (table.entries.empty()) return false;
-    value = -1;
-    const auto found = table.firstValueByFoldedKey.find(FoldAsciiCase(key));
-    if (found == table.firstValueByFoldedKey.end()) return false;
-    value = found->second;
-    return true;
+    const DagTableContent& table = Table();
+    if (table.Count() == 0) return false;
+    const auto found = table.Find(key);
+    value = found.value_or(-1);
+    return found.has_value();
 }
 
 }  // namespace torvane

@@ -15,7 +15,7 @@
 namespace torvane {
 namespace {
 
-constexpr std::size_t kMaxPieceLength = 510;
+constexpr std::size_t kMaxLineLength = 510;
 constexpr std::size_t kMaxTokenLength = 255;
 
 class FileCloser {
@@ -46,16 +46,23 @@ std::FILE* OpenRegularFile(const std::string& path) {
     return file;
 }
 
-// Reads up to and including the next LF, at most 510 characters; a longer line comes back in
-// several pieces. Empty at the end of the file.
-std::string ReadPiece(std::FILE* file) {
-    std::string piece;
-    int c;
-    while (piece.size() < kMaxPieceLength && (c = std::getc(file)) != EOF) {
-        piece.push_back(static_cast<char>(c));
-        if (c == '\n') break;
+// Reads the next line and its LF; false at the end of the file. A line of more than 510 bytes
+// (line end not counted) is read to its end but comes back empty and `tooLong`, so that none of
+// it is taken for a line of its own.
+bool ReadLine(std::FILE* file, std::string& line, bool& tooLong) {
+    line.clear();
+    std::size_t length = 0;  // bytes before the LF
+    bool endsWithCr = false;
+    int c = std::getc(file);
+    if (c == EOF) return false;
+    for (; c != EOF && c != '\n'; c = std::getc(file)) {
+        ++length;
+        endsWithCr = c == '\r';
+        if (line.size() <= kMaxLineLength) line.push_back(static_cast<char>(c));
     }
-    return piece;
+    tooLong = length - (endsWithCr ? 1 : 0) > kMaxLineLength;
+    if (tooLong) line.clear();
+    return true;
 }
 
 bool IsBlank(char c) {
@@ -137,22 +144,18 @@ std::optional<std::int32_t> TableTokenNumber(std::string token) {
 
 // Appends the entry a line gives: the number is the bib, the other token the key; when both
 // are numbers the first is the bib. False when the line gives no entry.
-bool AddTableLine(const std::string& line) {
+bool AddTableLine(const std::string& line, DagTableContent& content) {
     const auto tokens = SplitLine(line);
     if (!tokens) return false;
     const auto firstNumber = TableTokenNumber(tokens->first);
-    if (firstNumber) return DagTableAdd(tokens->second, *firstNumber);
+    if (firstNumber) return content.Add(tokens->second, *firstNumber);
     const auto secondNumber = TableTokenNumber(tokens->second);
-    if (secondNumber) return DagTableAdd(tokens->first, *secondNumber);
+    if (secondNumber) return content.Add(tokens->first, *secondNumber);
     return false;
 }
 
-}  // namespace
-
-bool DagTableLoadFile(const std::string& path, std::string& error) {
-    DagTableEmpty();
-    CDagTableLocker locker;
-
+// Reads a whole table file into `content`; false with the reason in `error`.
+bool ReadTableFile(const std::string& path, DagTableContent& content, std::string& error) {
     std::FILE* file = OpenRegularFile(path);
     if (!file) {
         error = Format(Tr("Error opening file: %s", "Erreur ouverture fichier: %s"), path.c_str());
@@ -175,9 +178,24 @@ bool DagTableLoadFile(const std::string& path, std::string& error) {
     const bool utf8Mark = head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
     if (!utf8Mark) std::rewind(file);
 
-    for (std::string piece = ReadPiece(file); !piece.empty(); piece = ReadPiece(file)) {
-        AddTableLine(piece);
+    std::string line;
+    for (bool tooLong = false; ReadLine(file, line, tooLong);) {
+        if (!tooLong) AddTableLine(line, content);
     }
+    if (std::ferror(file)) {
+        error = Format(Tr("Error reading file: %s", "Erreur lecture fichier: %s"), path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DagTableLoadFile(const std::string& path, std::string& error) {
+    // Read aside: the table in use serves until the new one is complete.
+    DagTableContent content;
+    if (!ReadTableFile(path, content, error)) return false;
+    DagTableReplace(std::move(content));
     return true;
 }
 

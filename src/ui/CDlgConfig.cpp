@@ -27,6 +27,11 @@ constexpr int kWarningSound = 140;
 constexpr int kDaysToAddItems = 4;
 const QSize kDesignedDialogUnits(300, 221);
 
+// The list entry that shows a days-to-add value; none (−1) outside the list.
+int DaysToAddItem(int daysToAdd) {
+    return daysToAdd >= 0 && daysToAdd < kDaysToAddItems ? daysToAdd : -1;
+}
+
 // Inside the control, two thirds across and half way down, on the screen.
 QPoint BalloonAnchor(const QWidget* field) {
     return field->mapToGlobal(QPoint(field->width() * 2 / 3, field->height() / 2));
@@ -110,8 +115,7 @@ void CDlgConfig::Initialise() {
     dagWanted_->setChecked(values_.dagWanted);
     alsoTransmit_->setChecked(values_.alsoTransmit);
     alsoTransmit_->setEnabled(values_.dagWanted);
-    const bool listed = values_.daysToAdd >= 0 && values_.daysToAdd < kDaysToAddItems;
-    daysToAdd_->setCurrentIndex(listed ? values_.daysToAdd : -1);
+    daysToAdd_->setCurrentIndex(DaysToAddItem(values_.daysToAdd));
     ignoreUnknown_->setChecked(values_.ignoreUnknownChips);
 }
 
@@ -139,7 +143,10 @@ void CDlgConfig::accept() {
     values_.closeFlowAtStartup = haltedAtStartup_->isChecked();
     values_.dagWanted = dagWanted_->isChecked();
     values_.alsoTransmit = alsoTransmit_->isChecked();
-    values_.daysToAdd = daysToAdd_->currentIndex();
+    // The entry shown at opening, left as it was, keeps the opening's value (which may lie
+    // outside the list): only another entry is the operator's choice.
+    if (daysToAdd_->currentIndex() != DaysToAddItem(values_.daysToAddAtOpening))
+        values_.daysToAdd = daysToAdd_->currentIndex();
     values_.ignoreUnknownChips = ignoreUnknown_->isChecked();
     QDialog::accept();
 }

@@ -58,6 +58,11 @@ protected:
                " entrées). Fichier " + path;
     }
 
+    static std::string Refused(const std::string& reason, int kept) {
+        return "### Table de correspondance non chargée (" + reason +
+               "). La table en service est conservée (" + std::to_string(kept) + " entrées)";
+    }
+
     test::TempFolder dataHome_;
     test::TempFolder programFolder_;
     std::string dataFolder_;
@@ -102,12 +107,15 @@ TEST_F(ChipTableTest, DataFolderSecondNameBeatsProgramFolderFirstName) {
 }
 
 TEST_F(ChipTableTest, AnyFileSystemObjectIsChosen) {
+    WriteProgram("ChipTable.dtb", "3 PROGRAM\n");
+    std::string message;
+    ASSERT_TRUE(LoadChipTable(kChipTableSecondName, message));
     // A folder in the first place is chosen, and then fails to load.
     ASSERT_EQ(::mkdir((dataFolder_ + "/ChipTable.dtb").c_str(), 0755), 0);
     WriteData("MyLapsTable.dtb", "5 DATA\n");
-    std::string message;
     EXPECT_FALSE(LoadChipTable(kChipTableSecondName, message));
-    EXPECT_EQ(message, "### Erreur chargement du fichier " + dataFolder_ + "/ChipTable.dtb");
+    EXPECT_EQ(message, Refused("Erreur ouverture fichier: " + dataFolder_ + "/ChipTable.dtb", 1));
+    EXPECT_EQ(Bib("PROGRAM"), 3);
 }
 
 TEST_F(ChipTableTest, NoFileFoundKeepsTheOldEntries) {
@@ -124,16 +132,31 @@ TEST_F(ChipTableTest, NoFileFoundKeepsTheOldEntries) {
     EXPECT_EQ(Bib("old"), 7);
 }
 
-TEST_F(ChipTableTest, OneByteFileEmptiesTheTableWithTheGenericFailure) {
-    WriteProgram("MyLapsTable.dtb", "9 KEPT\n");
-    std::string message;
-    ASSERT_TRUE(LoadChipTable(kChipTableSecondName, message));
-    WriteData("MyLapsTable.dtb", "1");
+// A reload that refuses its file keeps the table in use and says why, with the path.
+TEST_F(ChipTableTest, RefusedFileKeepsTheTableInUseAndGivesTheReason) {
+    const std::string path = dataFolder_ + "/MyLapsTable.dtb";
+    const struct {
+        std::string bytes;
+        std::string reason;
+    } cases[] = {
+        {"1", "Erreur fichier vide ou presque: " + path},
+        {std::string("\xFF\xFE"
+                     "9\0 \0N\0E\0W\0",
+                     12),
+         "Erreur encodage (UTF16) fichier: " + path},
+    };
+    for (const auto& c : cases) {
+        WriteProgram("MyLapsTable.dtb", "9 KEPT\n10 ALSO\n");
+        std::string message;
+        ASSERT_TRUE(LoadChipTable(kChipTableSecondName, message));
+        WriteData("MyLapsTable.dtb", c.bytes);
 
-    EXPECT_FALSE(LoadChipTable(kChipTableSecondName, message));
-    EXPECT_EQ(message, "### Erreur chargement du fichier " + dataFolder_ + "/MyLapsTable.dtb");
-    EXPECT_EQ(DagTableCount(), 0);
-    EXPECT_EQ(Bib("KEPT"), -7);
+        EXPECT_FALSE(LoadChipTable(kChipTableSecondName, message));
+        EXPECT_EQ(message, Refused(c.reason, 2));
+        EXPECT_EQ(DagTableCount(), 2);
+        EXPECT_EQ(Bib("KEPT"), 9);
+        ASSERT_EQ(std::remove(path.c_str()), 0);
+    }
 }
 
 TEST_F(ChipTableTest, NoEntriesIsStillASuccess) {

@@ -243,6 +243,39 @@ TEST_F(ConfigurationTest, StartingTheDagRecordingAsksFirstWithTheFileAndTheTrans
     }
 }
 
+// Midnight passes while the operator reads the question: the recording goes to the file the
+// question named, in a folder that exists.
+TEST_F(ConfigurationTest, DagQuestionAnsweredAfterMidnightRecordsInTheNamedFile) {
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 23, 59, 58), 0});
+    harness.dialogs.whileAsking = [] {
+        clock::SetNowForTesting({clock::MakeLocal(2026, 12, 9, 0, 0, 5), 0});
+    };
+    OpenEditAndAccept([](ConfigurationValues& values) { values.dagWanted = true; });
+
+    const std::string path = DayFolder() + "/Dag-20261208-235958.dag";
+    ASSERT_EQ(state().dagPath, path);
+    core().Dag().AppendDagRecord("Loop1", "ZZ99999", "24:00:05.00");
+    EXPECT_EQ(ReadFile(path), "1\tLoop1\tZZ99999\t1\t24:00:05.00\r\n");
+}
+
+// The race-day timer may move days-to-add while the dialog is open; OK writes the list's value
+// only when the operator chose another entry than the one shown at opening.
+TEST_F(ConfigurationTest, OkKeepsADaysToAddMovedWhileTheDialogWasOpen) {
+    const struct {
+        std::optional<int> chosen;
+        int expected;
+    } cases[] = {{std::nullopt, 1}, {2, 2}, {3, 3}};
+    for (const auto& c : cases) {
+        state().daysToAdd = 0;
+        OpenEditAndAccept([&](ConfigurationValues& values) {
+            state().daysToAdd = 1;  // midnight, while the dialog is open
+            if (c.chosen) values.daysToAdd = *c.chosen;
+        });
+        EXPECT_EQ(state().daysToAdd, c.expected);
+        EXPECT_EQ(ReadIniInt("Settings", "TDaysToAdd", -9), c.expected);
+    }
+}
+
 TEST_F(ConfigurationTest, StoppingTheDagRecordingAsksAndKeepsRecordingOnNo) {
     const std::string path = DayFolder() + "/Dag-20261208-120000.dag";
     for (const bool answer : {false, true}) {
@@ -282,19 +315,27 @@ TEST_F(ConfigurationTest, ReloadShowsTheLoadOutcomeWithItsIconAfterTheCursorIsBa
         messagesWhenRestored = harness.dialogs.messages.size();
     };
 
+    const std::string path = harness.folders.DataFolder() + "/MyLapsTable.dtb";
     EXPECT_FALSE(ReloadChipTable(core(), restore));
-    test::WriteFile(harness.folders.DataFolder() + "/MyLapsTable.dtb", "7 KV00007\n42 KV00042\n");
+    test::WriteFile(path, "7 KV00007\n42 KV00042\n");
     EXPECT_TRUE(ReloadChipTable(core(), restore));
+    test::WriteFile(path, "\xFE\xFF");
+    EXPECT_FALSE(ReloadChipTable(core(), restore));
 
-    EXPECT_EQ(cursorRestored, 2);
-    EXPECT_EQ(messagesWhenRestored, 1u);
+    EXPECT_EQ(cursorRestored, 3);
+    EXPECT_EQ(messagesWhenRestored, 2u);
     const std::vector<std::string> expected = {
         "### Pas de table de correspondance trouvée (fichier ChipTable.dtb ou MyLapsTable.dtb)",
-        "+++ Table de correspondance chargée (2 entrées). Fichier " + harness.folders.DataFolder() +
-            "/MyLapsTable.dtb"};
+        "+++ Table de correspondance chargée (2 entrées). Fichier " + path,
+        "### Table de correspondance non chargée (Erreur fichier vide ou presque: " + path +
+            "). La table en service est conservée (2 entrées)"};
     EXPECT_EQ(harness.dialogs.messages, expected);
     EXPECT_EQ(harness.dialogs.icons,
-              (std::vector<MessageIcon>{MessageIcon::Warning, MessageIcon::Information}));
+              (std::vector<MessageIcon>{MessageIcon::Warning, MessageIcon::Information,
+                                        MessageIcon::Warning}));
+    int bib = 0;
+    EXPECT_TRUE(DagTableFindValue("KV00042", bib));
+    EXPECT_EQ(bib, 42);
     test::DeliverPosted();
     EXPECT_EQ(harness.ShownLog(), expected);
 }

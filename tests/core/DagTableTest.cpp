@@ -139,15 +139,34 @@ TEST_F(DagTableTest, KeysAndTokensBeyondTheirLimitsAreSkipped) {
     EXPECT_EQ(DagTableCount(), 4);
 }
 
-TEST_F(DagTableTest, LongLinesAreReadInPiecesOf510) {
-    const std::string firstPiece = "1 A" + std::string(507, ' ');
-    ASSERT_EQ(firstPiece.size(), 510u);
-    // A 600-character line whose second piece starts a new pair, then a normal line.
-    LoadTextExpectingSuccess(firstPiece + "2 B" + std::string(87, ' ') + "\n3 C\n");
-    EXPECT_EQ(DagTableCount(), 3);
-    ExpectFound("A", 1);
-    ExpectFound("B", 2);
-    ExpectFound("C", 3);
+// A line of more than 510 bytes (its line end not counted) is skipped whole: what lies past the
+// 510th byte never becomes an entry of its own.
+TEST_F(DagTableTest, LinesOver510BytesAreSkippedWhole) {
+    const std::string fits = "1 A" + std::string(507, ' ');
+    ASSERT_EQ(fits.size(), 510u);
+    const struct {
+        std::string line;
+        bool loaded;
+    } cases[] = {
+        {fits + "\n", true},
+        {fits + "\r\n", true},
+        {fits + "2 B" + std::string(87, ' ') + "\n", false},
+        {fits + " \n", false},
+        {"1 A" + std::string(5000, ' ') + "2 B\r\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line.size());
+        LoadTextExpectingSuccess(c.line + "3 C\n");
+        EXPECT_EQ(DagTableCount(), c.loaded ? 2 : 1);
+        if (c.loaded) ExpectFound("A", 1);
+        if (!c.loaded) ExpectMissing("A");
+        ExpectMissing("B");
+        ExpectFound("C", 3);
+    }
+    // The last line, without a line end, follows the same rule.
+    LoadTextExpectingSuccess("3 C\n" + fits + "9");
+    EXPECT_EQ(DagTableCount(), 1);
+    ExpectMissing("A");
 }
 
 TEST_F(DagTableTest, LineEndsOfEveryKind) {
@@ -181,7 +200,8 @@ TEST_F(DagTableTest, ByteOrderMarks) {
     ExpectFound("A", 1);
 }
 
-TEST_F(DagTableTest, FileErrorsEmptyTheTable) {
+// A refused file leaves the table in use as it was.
+TEST_F(DagTableTest, FileErrorsKeepTheTableInUse) {
     folder_.Write("empty.dtb", "");
     folder_.Write("two.dtb", "1 ");
     folder_.Write("utf16le.dtb", std::string("\xFF\xFE"
@@ -206,12 +226,14 @@ TEST_F(DagTableTest, FileErrorsEmptyTheTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        LoadTextExpectingSuccess("1 A\n");
-        ASSERT_EQ(DagTableCount(), 1);
+        LoadTextExpectingSuccess("1 A\n2 B\n");
+        ASSERT_EQ(DagTableCount(), 2);
         std::string error;
         EXPECT_FALSE(DagTableLoadFile(c.path, error));
         EXPECT_EQ(error, c.error);
-        EXPECT_EQ(DagTableCount(), 0);
+        EXPECT_EQ(DagTableCount(), 2);
+        ExpectFound("a", 1);
+        ExpectFound("B", 2);
     }
 }
 

@@ -3,6 +3,7 @@
 // Recording stand-ins for the operator ports and the window timers, shared by core and ui tests.
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,7 +23,8 @@ public:
         icons.push_back(icon);
     }
 
-    std::deque<bool> answers;  // next answers; "yes" when none is left
+    std::deque<bool> answers;           // next answers; "yes" when none is left
+    std::function<void()> whileAsking;  // what happens while the operator thinks
     std::vector<std::string> questions;
     std::vector<std::string> messages;
     std::vector<MessageIcon> icons;
@@ -30,6 +32,7 @@ public:
 private:
     bool Answer(const std::string& text) {
         questions.push_back(text);
+        if (whileAsking) whileAsking();
         if (answers.empty()) return true;
         const bool answer = answers.front();
         answers.pop_front();

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/Configuration.h"
 #include "base/Clock.h"
@@ -251,12 +252,60 @@ TEST_F(ConfigDialogTest, CancelChangesNothingButTheDaysToAddRewrittenAtOpening) 
     EXPECT_TRUE(harness.core->State().closeFlowAtStartup);
 }
 
-TEST_F(ConfigDialogTest, NoDaysToAddSelectedIsStoredAsMinusOne) {
-    harness.core->State().daysToAdd = 9;
-    WhenModalOpens([](QDialog& shown) { Click(Child(shown, "1")); });
-    Configure(*harness.core, nullptr);
-    EXPECT_EQ(ReadIniInt("Settings", "TDaysToAdd", 0), -1);
-    EXPECT_EQ(harness.core->State().raceDays[0], "20261208");
+// A value outside the list selects nothing; only an entry the operator picks replaces it.
+TEST_F(ConfigDialogTest, DaysToAddOutsideTheListChangesOnlyWhenAnEntryIsChosen) {
+    const struct {
+        int chosen;  // −1: the list is left alone
+        int daysToAdd;
+        const char* firstRaceDay;
+    } cases[] = {{-1, 9, "20261129"}, {2, 2, "20261206"}, {0, 0, "20261208"}};
+    for (const auto& c : cases) {
+        harness.core->State().daysToAdd = 9;
+        WhenModalOpens([&c](QDialog& shown) {
+            auto* list = Child<QComboBox>(shown, "1131");
+            EXPECT_EQ(list->currentIndex(), -1);
+            if (c.chosen >= 0) list->setCurrentIndex(c.chosen);
+            Click(Child(shown, "1"));
+        });
+        Configure(*harness.core, nullptr);
+        EXPECT_EQ(harness.core->State().daysToAdd, c.daysToAdd);
+        EXPECT_EQ(ReadIniInt("Settings", "TDaysToAdd", -9), c.daysToAdd);
+        EXPECT_EQ(harness.core->State().raceDays[0], c.firstRaceDay);
+    }
+}
+
+// The dialog stays open over midnight while the race-day timer runs in its event loop; OK
+// without a new choice in the list keeps the day change.
+TEST(ConfigDialogMidnightTest, OkAfterMidnightKeepsTheDayChangeMadeWhileTheDialogWasOpen) {
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 23, 59, 59), 500});
+    DialogTestHarness harness(false);
+    Core& core = *harness.core;
+    core.LoadGeneralSettings();
+    core.State().flowOpen = true;
+    core.StartRaceDayTimer();
+
+    QTimer::singleShot(50, [] { clock::AdvanceByForTesting(1000); });
+    bool shownBeforeMidnight = false;
+    WhenModalOpens(
+        [&](QDialog& shown) {
+            shownBeforeMidnight = Child<QComboBox>(shown, "1131")->currentIndex() == 0;
+            Click(Child(shown, "1"));
+        },
+        5000, [&] { return core.State().daysToAdd == 1; });
+    Configure(core, nullptr);
+
+    EXPECT_TRUE(shownBeforeMidnight);
+    EXPECT_EQ(core.State().daysToAdd, 1);
+    EXPECT_EQ(ReadIniInt("Settings", "TDaysToAdd", -9), 1);
+    EXPECT_EQ(core.State().raceDays[0], "20261208");
+
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 9, 0, 2, 0), 0});
+    core.Processor().ProcessPassing(
+        test::MakePassing("Loop1", "KV00007", "00:02:00.000", "20261209"));
+    ASSERT_FALSE(core.HostOutbox().Waiting().empty());
+    EXPECT_EQ(core.HostOutbox().Waiting().back().text,
+              "AddDagClock(1\tLoop1\tKV00007\t1\t24:02:00.00)");
+    clock::UseSystemClock();
 }
 
 TEST_F(ConfigDialogTest, ReloadShowsTheOutcomeWithTheNormalCursorBackAndStaysOpen) {
@@ -269,10 +318,23 @@ TEST_F(ConfigDialogTest, ReloadShowsTheOutcomeWithTheNormalCursorBackAndStaysOpe
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog->isVisible());
 
-    WriteFile(harness.folders.DataFolder() + "/ChipTable.dtb", "7 KV00007\n");
+    const std::string path = harness.folders.DataFolder() + "/ChipTable.dtb";
+    WriteFile(path, "7 KV00007\n");
     Click(Control("1249"));
     EXPECT_EQ(harness.dialogs.icons.back(), MessageIcon::Information);
     int bib = 0;
+    EXPECT_TRUE(DagTableFindValue("KV00007", bib));
+    EXPECT_EQ(bib, 7);
+
+    // A refused file: the message box says why, and the table in use stays.
+    WriteFile(path, std::string("\xFF\xFE"
+                                "8\0 \0K\0",
+                                8));
+    Click(Control("1249"));
+    EXPECT_EQ(harness.dialogs.icons.back(), MessageIcon::Warning);
+    EXPECT_EQ(harness.dialogs.messages.back(),
+              "### Table de correspondance non chargée (Erreur encodage (UTF16) fichier: " + path +
+                  "). La table en service est conservée (1 entrées)");
     EXPECT_TRUE(DagTableFindValue("KV00007", bib));
     EXPECT_EQ(bib, 7);
 }

@@ -40,8 +40,11 @@ public:
 
 class DialogTestHarness {
 public:
-    DialogTestHarness()
-        : core(std::make_unique<Core>(Core::Ports{dialogs, status, manual, &timers})) {
+    // With real timers the window timers run in whatever event loop is running, a modal
+    // dialog's included.
+    explicit DialogTestHarness(bool useFakeTimers = true)
+        : core(std::make_unique<Core>(
+              Core::Ports{dialogs, status, manual, useFakeTimers ? &timers : nullptr})) {
         core->AttachMessageTarget();
     }
 
@@ -106,14 +109,20 @@ inline void Click(QWidget* control, QPoint at = QPoint(-1, -1)) {
     QApplication::sendEvent(control, &release);
 }
 
-// Runs `operate` on the next modal dialog once it is open. A dialog still open after the
-// deadline is cancelled, so a test never hangs on it.
-inline void WhenModalOpens(std::function<void(QDialog&)> operate, int deadlineMs = 5000) {
+// Runs `operate` on the next modal dialog once it is open (and, when given, once `ready` holds:
+// meanwhile the dialog's own event loop runs). A dialog still open after the deadline is
+// cancelled, so a test never hangs on it.
+inline void WhenModalOpens(std::function<void(QDialog&)> operate, int deadlineMs = 5000,
+                           std::function<bool()> ready = nullptr) {
     auto* poll = new QTimer;
     auto* elapsed = new QElapsedTimer;
     elapsed->start();
-    QObject::connect(poll, &QTimer::timeout, [poll, elapsed, operate, deadlineMs] {
+    QObject::connect(poll, &QTimer::timeout, [poll, elapsed, operate, deadlineMs, ready] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog && dialog->isVisible() && ready && !ready() &&
+            elapsed->elapsed() <= deadlineMs) {
+            return;
+        }
         if (dialog && dialog->isVisible()) {
             if (elapsed->elapsed() <= deadlineMs) operate(*dialog);
             if (dialog->isVisible()) dialog->reject();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace torvane {
@@ -10,9 +11,12 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+// The interrupted code may be about to read errno: the handler's write leaves it as it was.
 void WriteSignalToPipe(int signalNumber) {
+    const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 void Catch(int signalNumber) {
