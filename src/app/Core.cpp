@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/ListenerSettings.h"
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -202,6 +203,7 @@ bool Core::LoadChipTableAndLog(std::string* message) {
 }
 
 int Core::StartListener(int port) {
+    listener_.SetOptions(ReadListenerOptions());
     ListenerStartFailure failure;
     if (listener_.StartDetectionListener(port, &failure) == 0) return 0;
     Log(0, ListenerFailureText(port, failure));

@@ -25,11 +25,14 @@ std::string TextOf(const PostedPayload* payload) {
 }  // namespace
 
 PostedMessageRecorder::PostedMessageRecorder() {
+    DiscardPendingLogLines();
     SetMessageTarget(this);
 }
 
 PostedMessageRecorder::~PostedMessageRecorder() {
     SetMessageTarget(nullptr);
+    // Lines logged for this recorder must not hold back the next one's.
+    DiscardPendingLogLines();
 }
 
 bool PostedMessageRecorder::event(QEvent* event) {
