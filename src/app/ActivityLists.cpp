@@ -22,11 +22,13 @@ QVariant SummaryListModel::data(const QModelIndex& index, int role) const {
 }
 
 ActivityLists::ActivityLists()
-    : detections(),
+    : detections(PurgePolicy{kDetectionListLimit, kDetectionListPurgeCount,
+                             "Purge Detection Window content...", "Purge Detection Window done"}),
       summary(PurgePolicy{kListLimit, kListPurgeCount, "Purge Summary Window content...",
                           "Purge Summary Window done"}),
       log(PurgePolicy{kListLimit, kListPurgeCount, "Purge Log Window content...",
                       "Purge Log Window done"}) {
+    detections.SetNoticeWriter(LogToFile);
     summary.SetNoticeWriter(LogToFile);
     log.SetNoticeWriter(LogToFile);
 }

@@ -36,5 +36,8 @@ struct ActivityLists {
 
 inline constexpr int kListLimit = 8000;
 inline constexpr int kListPurgeCount = 2000;
+// The detection list keeps a whole race in view; the journal keeps every detection for good.
+inline constexpr int kDetectionListLimit = 100000;
+inline constexpr int kDetectionListPurgeCount = 20000;
 
 }  // namespace torvane

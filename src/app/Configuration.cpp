@@ -133,6 +133,8 @@ void ApplyConfiguration(Core& core, const ConfigurationValues& values) {
     WriteIniInt("Ostrak", "Port", values.hostPort);
     WriteIniString("Ostrak", "Host", values.hostAddress);
     WriteIniInt("MyLaps", "Port", values.myLapsPort);
+    // A link that is trying to connect tries the corrected host next; an open one stays.
+    core.Host().UpdateTarget(values.hostAddress, values.hostPort);
 
     WriteIniBool("Torvane", "BTorvOpenAtStartup", state.openWindowAtStartup);
     WriteIniBool("Torvane", "BTorvHaltedAtStartup", state.closeFlowAtStartup);

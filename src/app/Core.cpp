@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/ListenerSettings.h"
+#include "base/Clock.h"
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -130,6 +131,7 @@ void Core::Route(PostedMessageEvent& message) {
             break;
         }
         case WM_MYLAPS_MESSAGE: {
+            memoryReturn_.CountWork(1, clock::NowMs());
             std::unique_ptr<MyLapsMessage> payload(
                 dynamic_cast<MyLapsMessage*>(message.lParam.release()));
             protocol_.OnMessage(std::move(payload));
@@ -160,6 +162,7 @@ void Core::OnTimer(int id) {
     if (id == kRaceDayTimer) {
         processor_.TrackRaceDay();
         supervisor_.RefreshWaitingCount();
+        memoryReturn_.ReturnIfQuiet(clock::NowMs());
     } else if (id == kQueryTimer) {
         supervisor_.OnQueryTimer();
     } else {
@@ -211,6 +214,18 @@ int Core::StartListener(int port) {
         ports_.dialogs.ShowMessage(std::exchange(listenerError_, {}), MessageIcon::Error);
     }
     return -1;
+}
+
+std::string Core::ExitQuestion() const {
+    std::string question =
+        Tr("Do you really want to quit Torvane", "Voulez vous vraiment quitter Torvane ?");
+    if (const std::size_t waiting = WaitingDetectionCount()) {
+        question += "\n\n" + Format(Tr("%d waiting detections will be sent at the next start.",
+                                       "%d détections en attente seront envoyées au prochain "
+                                       "démarrage."),
+                                    static_cast<int>(waiting));
+    }
+    return question;
 }
 
 bool Core::DisconnectAllAfterQuestion() {

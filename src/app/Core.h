@@ -9,6 +9,7 @@
 #include "app/OperatorPorts.h"
 #include "app/RunningState.h"
 #include "app/TimerService.h"
+#include "base/MemoryReturn.h"
 #include "base/Logging.h"
 #include "host/HostAnswerHandler.h"
 #include "host/LinkSupervisor.h"
@@ -78,6 +79,8 @@ public:
     void InsertManualDetection();
     // Ends a burst of work now: the journal is committed, then host lines and replies leave.
     void FinishBurst();
+    // The Exit question, with the detections that will wait for the next start.
+    std::string ExitQuestion() const;
     // Detections journaled but not yet known to have reached the host.
     std::size_t WaitingDetectionCount() const { return outbox_.WaitingCount(); }
     void DisconnectAll() { supervisor_.DisconnectAll(); }
@@ -122,6 +125,7 @@ private:
     DetectionProcessor processor_;
     MyLapsProtocol protocol_;
     HostAnswerHandler answers_;
+    MemoryReturn memoryReturn_;
 };
 
 }  // namespace torvane

@@ -149,11 +149,13 @@ void OperatorCommands::Execute(const std::string& line) {
         const auto to = words.size() == 3 ? std::optional<std::string>(words[2]) : std::nullopt;
         print_(ReplayDetections(core_, words[1], to).message);
     } else if (command == "export") {
-        if (words.size() != 2) {
+        // The file is the rest of the line, so that its name may hold blanks.
+        const std::string file = Trim(line.substr(line.find("export") + 6));
+        if (file.empty()) {
             print_(Tr("Usage: export FILE", "Usage : export FICHIER"));
             return;
         }
-        print_(ExportJournal(core_, words[1]).message);
+        print_(ExportJournal(core_, file).message);
     } else if (command == "help") {
         print_(HelpText());
     } else if (command == "quit" || command == "exit") {

@@ -133,6 +133,12 @@ void LinkSupervisor::OnDelivered(std::size_t delivered, bool outboxEmpty) {
 }
 
 void LinkSupervisor::AfterBurst() {
+    // Lines made with no source connected (a replay, a manual detection) need a link too.
+    if (outbox_.WaitingCount() > 0 && !hostLink_.IsRunning() &&
+        !timers_.IsTimerActive(kReconnectTimer)) {
+        StartLink(kSourceRetryDelaySeconds);
+        state_.hostLinkState = HostLinkState::Connecting;
+    }
     if (outbox_.WaitingCount() == 0 || state_.hostLinkState == HostLinkState::Connected ||
         backlogGrowing_) {
         return;

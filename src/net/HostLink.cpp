@@ -38,6 +38,8 @@ constexpr int kDeliveryPollMs = 20;
 constexpr int kIdlePollMs = 1000;
 // Written bytes are dropped from the front of the queue once this many have gathered.
 constexpr std::size_t kCompactBytes = 64 * 1024;
+// How long a link that Torvane ends waits for the host to end its side.
+constexpr auto kGracefulCloseLimit = std::chrono::milliseconds(500);
 
 void PostNotice(HostNotice notice, std::uint64_t run) {
     PostToTarget(WM_HOST_LINK_STATE, static_cast<std::intptr_t>(notice),
@@ -111,7 +113,8 @@ struct HostLink::Impl {
     int ConnectOnce(const Target& target, std::uint64_t run);
     bool WaitBeforeRetry(std::uint64_t run, const Target& tried, steady_clock::time_point failed);
     bool Adopt(std::uint64_t run, int fd);
-    void Serve(std::uint64_t run, int fd);
+    bool Serve(std::uint64_t run, int fd);
+    void CloseGracefully(int fd);
     bool ReadAvailable(int fd, HostLineFramer& framer);
     bool WriteQueued(int fd);
     void ReportDelivered(std::uint64_t acknowledged);
@@ -258,7 +261,7 @@ void HostLink::Impl::RunLink(std::uint64_t run) {
         CloseSocket(socket);
         return;
     }
-    Serve(run, socket);
+    if (!Serve(run, socket)) CloseGracefully(socket);
     Release(socket);
     PostNotice(HostNotice::Ended, run);
 }
@@ -354,8 +357,9 @@ bool HostLink::Impl::Adopt(std::uint64_t run, int socket) {
 }
 
 // Reads and writes until the link ends: the host closes it, an error, a stop, or a host that
-// has taken nothing of what waits for it for the stall limit.
-void HostLink::Impl::Serve(std::uint64_t run, int socket) {
+// has taken nothing of what waits for it for the stall limit. True when the host's side ended it.
+bool HostLink::Impl::Serve(std::uint64_t run, int socket) {
+    bool peerEnded = false;
     HostLineFramer framer(kMaxLineBytes);
     std::uint64_t acknowledged = 0;
     auto lastProgress = steady_clock::now();
@@ -373,6 +377,7 @@ void HostLink::Impl::Serve(std::uint64_t run, int socket) {
         pollfd watched[2] = {{socket, static_cast<short>(POLLIN | (toWrite ? POLLOUT : 0)), 0},
                              {wakeFd, POLLIN, 0}};
         if (::poll(watched, 2, waiting ? kDeliveryPollMs : kIdlePollMs) < 0 && errno != EINTR) {
+            peerEnded = true;
             break;
         }
         if (watched[1].revents & POLLIN) {
@@ -380,9 +385,13 @@ void HostLink::Impl::Serve(std::uint64_t run, int socket) {
             [[maybe_unused]] const ssize_t drained = ::read(wakeFd, &count, sizeof count);
         }
         if ((watched[0].revents & (POLLIN | POLLHUP | POLLERR)) && !ReadAvailable(socket, framer)) {
+            peerEnded = true;
             break;
         }
-        if ((watched[0].revents & POLLOUT) && !WriteQueued(socket)) break;
+        if ((watched[0].revents & POLLOUT) && !WriteQueued(socket)) {
+            peerEnded = true;
+            break;
+        }
 
         const std::uint64_t written = [this] {
             std::lock_guard guard(lock);
@@ -405,6 +414,26 @@ void HostLink::Impl::Serve(std::uint64_t run, int socket) {
         }
     }
     if (const std::size_t pending = framer.PendingOverlongBytes()) LogLineTooLong(pending);
+    return peerEnded;
+}
+
+// Ends our side first and lets the host see the end after every byte it was sent: a socket
+// closed with answers still unread would be reset, and a reset makes the host's system drop
+// what it had received but its program not yet read.
+void HostLink::Impl::CloseGracefully(int socket) {
+    ::shutdown(socket, SHUT_WR);
+    const auto deadline = steady_clock::now() + kGracefulCloseLimit;
+    char discarded[kReceiveBlockBytes];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
+        if (left.count() <= 0) return;
+        pollfd watched{socket, POLLIN, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        const ssize_t received = ::recv(socket, discarded, sizeof discarded, MSG_DONTWAIT);
+        if (received == 0 || (received < 0 && errno != EAGAIN && errno != EINTR)) return;
+    }
 }
 
 // Takes what the socket holds; false when the link has ended.
@@ -499,6 +528,15 @@ void HostLink::StartHostLink(const std::string& host, int port, int retryDelaySe
 
 void HostLink::StopHostLink() {
     impl_->Stop();
+}
+
+void HostLink::UpdateTarget(const std::string& host, int port) {
+    {
+        std::lock_guard guard(impl_->lock);
+        if (!impl_->wanted) return;
+        impl_->target = {host, port};
+    }
+    impl_->changed.notify_all();
 }
 
 bool HostLink::SendHostLine(const std::string& text) {

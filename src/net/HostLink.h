@@ -41,6 +41,8 @@ public:
     void StartHostLink(const std::string& host, int port, int retryDelaySeconds);
     // Ends the run, if one is under way; returns at once.
     void StopHostLink();
+    // A run under way takes this host and port at its next attempt; nothing when none is.
+    void UpdateTarget(const std::string& host, int port);
     // Queues text + CR LF for the open link (not tracked); false when no link is open.
     bool SendHostLine(const std::string& text);
     // Queues the lines, in order, for the link of run `run`; false (nothing queued) when that

@@ -227,8 +227,7 @@ void CMainFrame::Disconnect() {
 
 void CMainFrame::Exit() {
     const bool ctrlHeld = isCtrlHeld && isCtrlHeld();
-    if (!ctrlHeld && !core_.Dialogs().AskOkCancel(Tr("Do you really want to quit Torvane",
-                                                     "Voulez vous vraiment quitter Torvane ?"))) {
+    if (!ctrlHeld && !core_.Dialogs().AskOkCancel(core_.ExitQuestion())) {
         return;
     }
     ExitWithoutQuestion();

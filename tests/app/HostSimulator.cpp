@@ -6,11 +6,12 @@
 
 namespace torvane::test {
 
-bool HostSimulator::Start(const std::string& logPath, const std::string& runnersPath) {
+bool HostSimulator::Start(const std::string& logPath, const std::string& runnersPath, int port) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(QString::fromStdString(ToolPath("ostrak-sim")),
-                   {"--port", "0", "--log", QString::fromStdString(logPath), "--runners",
-                    QString::fromStdString(runnersPath)});
+    QStringList arguments{"--port", QString::number(port), "--log",
+                          QString::fromStdString(logPath)};
+    if (!runnersPath.empty()) arguments << "--runners" << QString::fromStdString(runnersPath);
+    process_.start(QString::fromStdString(ToolPath("ostrak-sim")), arguments);
     if (!process_.waitForStarted(5000)) return false;
     std::string output;
     while (output.find('\n') == std::string::npos && process_.waitForReadyRead(5000)) {
@@ -23,6 +24,11 @@ bool HostSimulator::Start(const std::string& logPath, const std::string& runners
 }
 
 HostSimulator::~HostSimulator() {
+    Stop();
+}
+
+void HostSimulator::Stop() {
+    if (process_.state() == QProcess::NotRunning) return;
     process_.kill();
     process_.waitForFinished(5000);
 }

@@ -14,8 +14,10 @@ public:
     HostSimulator& operator=(const HostSimulator&) = delete;
     ~HostSimulator();
 
-    // Starts it with its request log and runners file; true once it listens.
-    bool Start(const std::string& logPath, const std::string& runnersPath);
+    // Starts it with its request log and runners file (none: every runner unknown), on the
+    // given port or one of its own choosing; true once it listens.
+    bool Start(const std::string& logPath, const std::string& runnersPath, int port = 0);
+    void Stop();
     int Port() const { return port_; }
 
 private:

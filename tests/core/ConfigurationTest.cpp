@@ -11,6 +11,8 @@
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
+#include "support/LoopbackPeer.h"
+#include "support/LoopbackSockets.h"
 #include "tables/DagTable.h"
 
 namespace torvane {
@@ -338,6 +340,30 @@ TEST_F(ConfigurationTest, ReloadShowsTheLoadOutcomeWithItsIconAfterTheCursorIsBa
     EXPECT_EQ(bib, 42);
     test::DeliverPosted();
     EXPECT_EQ(harness.ShownLog(), expected);
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A host corrected in the dialog while the link keeps failing is tried at once, not after the
+// long retry delay nor with the old address.
+TEST(ConfigurationHostLinkTest, ACorrectedHostIsTriedAtTheLinksNextAttempt) {
+    CoreHarness harness;
+    test::TcpServer host;
+    harness.core().Host().StartHostLink("127.0.0.1", test::FreeLoopbackPort(), 30);
+    ASSERT_TRUE(test::WaitUntil([&] {
+        const auto log = harness.ShownLog();
+        return std::find(log.begin(), log.end(), "+ Déconnecté de Ostrak Pro") != log.end();
+    }));
+    ConfigurationValues values = LoadConfiguration(harness.core());
+    values.hostAddress = "127.0.0.1";
+    values.hostPort = host.Port();
+    ApplyConfiguration(harness.core(), values);
+    EXPECT_TRUE(host.WaitForConnection(2000));
+    harness.core().Host().StopHostLink();
 }
 
 }  // namespace

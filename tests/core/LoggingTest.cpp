@@ -68,6 +68,17 @@ TEST_F(LoggingTest, TheLogListPurgesTwoThousandLinesPastEightThousand) {
     for (const auto& line : harness.ShownLog()) EXPECT_EQ(line.find("Purge"), std::string::npos);
 }
 
+// The detection list keeps a whole race in view, yet a flood cannot make it grow for ever.
+TEST_F(LoggingTest, TheDetectionListPurgesTwentyThousandLinesPastAHundredThousand) {
+    auto& detections = harness.core().Lists().detections;
+    for (int i = 1; i <= 100001; ++i) detections.Append("detection " + std::to_string(i));
+    EXPECT_EQ(detections.Count(), 80001);
+    EXPECT_EQ(detections.Line(0), "detection 20001");
+    const std::string file = harness.LogFile();
+    EXPECT_NE(file.find("Purge Detection Window content..."), std::string::npos);
+    EXPECT_NE(file.find("Purge Detection Window done"), std::string::npos);
+}
+
 TEST_F(LoggingTest, TheFileLevelStaysFixedWhateverTheSettingSays) {
     WriteIniInt("Settings", "LogFileLevel", 0);
     harness.core().LoadLogLevels();

@@ -252,6 +252,17 @@ TEST_F(MainFrameTest, ExitAsksUnlessCtrlIsHeldAndEndsOnlyOnOk) {
     }
 }
 
+TEST_F(MainFrameTest, TheExitQuestionSaysHowManyDetectionsWillWaitForTheNextStart) {
+    harness.core->HostOutbox().Add(1, "AddDagClock(1\tL\t7\t1\t10:00:00.00)");
+    harness.core->HostOutbox().Add(2, "AddDagClock(1\tL\t8\t1\t10:00:01.00)");
+    harness.dialogs.answers = {false};
+    frame->OnCommand(CMainFrame::kExit);
+    EXPECT_EQ(harness.dialogs.questions,
+              std::vector<std::string>{kExitQuestion +
+                                       "\n\n2 détections en attente seront envoyées au prochain "
+                                       "démarrage."});
+}
+
 TEST_F(MainFrameTest, CloseRequestWithoutTheExitFlagOnlyHidesAfterSavingThePosition) {
     frame->show();
     EXPECT_FALSE(frame->close());
