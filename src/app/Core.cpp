@@ -1,6 +1,7 @@
 #include "app/Core.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -131,7 +132,10 @@ void Core::Route(PostedMessageEvent& message) {
             break;
         }
         case WM_MYLAPS_MESSAGE: {
-            memoryReturn_.CountWork(1, clock::NowMs());
+            if (const auto* passings = dynamic_cast<MyLapsMessage*>(message.lParam.get())) {
+                memoryReturn_.CountWork(std::max<std::size_t>(1, passings->budgetPassings),
+                                        clock::NowMs());
+            }
             std::unique_ptr<MyLapsMessage> payload(
                 dynamic_cast<MyLapsMessage*>(message.lParam.release()));
             protocol_.OnMessage(std::move(payload));

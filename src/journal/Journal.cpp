@@ -238,13 +238,25 @@ bool Journal::Commit(std::string& error) {
         database_.Execute("ROLLBACK", ignored);
         return false;
     }
-    pendingEntries_.clear();
-    pendingLines_.clear();
-    pendingKeys_.clear();
+    ReleasePending();
     pendingSentSeq_ = 0;
     pendingSentMs_ = 0;
     ++commits_;
     return true;
+}
+
+// A flood leaves large buffers behind: they are given back rather than kept for the next one.
+void Journal::ReleasePending() {
+    constexpr std::size_t kKept = 1024;
+    if (pendingEntries_.capacity() > kKept) {
+        std::vector<PendingEntry>().swap(pendingEntries_);
+        std::vector<PendingLine>().swap(pendingLines_);
+        std::unordered_multimap<std::int64_t, std::size_t>().swap(pendingKeys_);
+        return;
+    }
+    pendingEntries_.clear();
+    pendingLines_.clear();
+    pendingKeys_.clear();
 }
 
 std::vector<WaitingHostLine> Journal::WaitingLines(std::string& error) {

@@ -95,6 +95,7 @@ private:
     bool PrepareStatements(std::string& error);
     void ReadNextIds();
     bool WritePending(std::string& error);
+    void ReleasePending();
     bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
 
     SqliteDatabase database_;

@@ -474,7 +474,12 @@ bool HostLink::Impl::WriteQueued(int socket) {
         writtenBytes += static_cast<std::uint64_t>(sent);
     }
     if (queuedOffset == queued.size()) {
-        queued.clear();
+        // A backlog's buffer goes back once it is written, not kept for the next one.
+        if (queued.capacity() > kCompactBytes) {
+            std::string().swap(queued);
+        } else {
+            queued.clear();
+        }
         queuedOffset = 0;
     } else if (queuedOffset >= kCompactBytes && queuedOffset * 2 >= queued.size()) {
         queued.erase(0, queuedOffset);

@@ -89,7 +89,8 @@ bool CTorvaneApp::InitInstance() {
     core_->StartListener(port);
 
     if (closedForGood_) {
-        QMetaObject::invokeMethod(qApp, [] { QApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QApplication::exit(0); }, Qt::QueuedConnection);
     }
     startupComplete_ = true;
     return true;

@@ -1,4 +1,5 @@
 #include "app/shell/ConsoleInput.h"
+#include "app/shell/StandardOutput.h"
 
 #include <readline/history.h>
 #include <readline/readline.h>
@@ -24,8 +25,7 @@ void OnEditedLine(char* line) {
 }
 
 void WriteOut(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    WriteStandardOutput(text);
 }
 
 }  // namespace

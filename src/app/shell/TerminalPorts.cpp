@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/shell/ConsoleInput.h"
+#include "app/shell/StandardOutput.h"
 #include "base/Texts.h"
 
 namespace torvane {
@@ -14,8 +15,7 @@ void PrintLines(ConsoleInput* console, const std::string& text) {
     if (console) {
         console->Print(lines);
     } else {
-        std::fwrite(lines.data(), 1, lines.size(), stdout);
-        std::fflush(stdout);
+        WriteStandardOutput(lines);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/HeadlessApp.h"
 #include "app/shell/LanguageSetting.h"
+#include "app/shell/StandardOutput.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
 #include "ui/QtTranslations.h"
@@ -28,9 +29,15 @@ void PrepareApplication(QCoreApplication& application, torvane::Language) {
 
 template <typename App>
 int Run(App& torvane, QCoreApplication& application) {
-    if (!torvane.InitInstance()) return torvane.ExitCodeWithoutStart();
-    application.exec();
-    return torvane.ExitInstance();
+    int code = 0;
+    if (torvane.InitInstance()) {
+        application.exec();
+        code = torvane.ExitInstance();
+    } else {
+        code = torvane.ExitCodeWithoutStart();
+    }
+    torvane::FlushStandardOutput();
+    return code;
 }
 
 }  // namespace
