@@ -40,6 +40,7 @@ public:
 private:
     int DayOffsetOf(const std::string& boxDate) const;
     bool ParsePassingTime(const std::string& timeField, CChrono& time) const;
+    void LogInvalidTime(const std::string& timeField) const;
     void SendToHost(const std::string& command);
 
     RunningState& state_;
