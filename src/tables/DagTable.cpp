@@ -72,6 +72,11 @@ int DagTableCount() {
     return static_cast<int>(Table().entries.size());
 }
 
+std::vector<CDagItem> DagTableEntries() {
+    CDagTableLocker locker;
+    return Table().entries;
+}
+
 bool DagTableFindValue(const std::string& key, int& value) {
     CDagTableLocker locker;
     const DagTableState& table = Table();

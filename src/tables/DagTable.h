@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The process-wide translation table: chip identifiers (keys) to bib numbers (values), in file
 // order, first match wins, keys compared ignoring ASCII letter case.
@@ -26,6 +27,8 @@ void DagTableEmpty();
 // Appends an entry (the caller holds the lock while loading). Keys longer than 63 are refused.
 bool DagTableAdd(const std::string& key, std::int32_t value);
 int DagTableCount();
+// Copies of the entries in table order, for checks of the whole table.
+std::vector<CDagItem> DagTableEntries();
 // True and the value of the first entry whose key equals `key` ignoring case. On an empty table
 // `value` is left as it was; otherwise it is -1 when nothing matches.
 bool DagTableFindValue(const std::string& key, int& value);
