@@ -54,9 +54,10 @@ void NoteLogFileFailure(const std::string& bytes, const std::string& reason) {
     linesLostThisEpisode += static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
     if (logFileFailing) return;
     logFileFailing = true;
-    Log(0,
-        Format(Tr("$$$ Cannot write the log file (%s)", "$$$ Écriture du journal impossible (%s)"),
-               reason.c_str()));
+    // At start-up the window may not exist yet: the line waits for it.
+    LogEvenBeforeStart(0, Format(Tr("$$$ Cannot write the log file (%s)",
+                                    "$$$ Écriture du journal impossible (%s)"),
+                                 reason.c_str()));
 }
 
 void NoteLogFileWritten() {

@@ -63,6 +63,23 @@ TEST(DamagedSettingsTest, IsKeptAsideAtStartUpAndTheProgramRunsOnTheDefaults) {
     EXPECT_NE(ReadWholeFile(torvane.LogPath()).find(notice), std::string::npos);
 }
 
+// The log file fails from the first line of the run, before any window exists: the operator
+// sees it once, with the reason, and the program runs on.
+TEST(UnwritableLogFileTest, IsShownOnceFromTheStartOfTheRun) {
+    TorvaneProcess torvane;
+    torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(FreePort()) + "\n");
+    QDir().mkpath(QString::fromStdString(torvane.LogPath()));
+    ASSERT_TRUE(torvane.Start({"--headless"}));
+    ASSERT_TRUE(torvane.WaitForOutput(kStartLine)) << torvane.Output();
+    const std::string notice = "$$$ Écriture du journal impossible (Is a directory)";
+    EXPECT_TRUE(torvane.WaitForOutput(notice)) << torvane.Output();
+    torvane.Write("status\nquit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
+    EXPECT_EQ(torvane.ExitCode(), 0);
+    const std::string output = torvane.Output();
+    EXPECT_EQ(output.find(notice), output.rfind(notice)) << output;
+}
+
 // A file system of 16 KiB mounted where today's DAG file goes.
 class SmallFileSystem {
 public:
