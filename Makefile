@@ -12,6 +12,9 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 30
 JOBS ?= 2
 SANITIZER_FILES := $(CURDIR)/tests/sanitizers
+# Checked builds: line tables only and light optimisation, enough for the sanitizers' stack
+# traces, and quicker to build than full debug information.
+CHECKED_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 
 .PHONY: run test build deps configure bench screenshots clean asan tsan fuzz
 
@@ -32,8 +35,7 @@ test: build
 
 # The whole suite with AddressSanitizer and UndefinedBehaviorSanitizer; any finding fails it.
 asan: deps
-	@cmake -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DTORVANE_SANITIZE=address,undefined >/dev/null
+	@cmake -S . -B $(ASAN_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_SANITIZE=address,undefined >/dev/null
 	@cmake --build $(ASAN_BUILD_DIR) -j$(JOBS) -- --no-print-directory
 	@cd $(ASAN_BUILD_DIR) && QT_QPA_PLATFORM=offscreen \
 		ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1 \
@@ -43,16 +45,15 @@ asan: deps
 
 # The core tests with ThreadSanitizer.
 tsan: deps
-	@cmake -S . -B $(TSAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DTORVANE_SANITIZE=thread >/dev/null
+	@cmake -S . -B $(TSAN_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_BUILD_DIR) -j$(JOBS) --target torvane_core_tests -- --no-print-directory
 	@TORVANE_TOOLS_DIR=$(CURDIR)/$(TSAN_BUILD_DIR)/bin \
 		TSAN_OPTIONS=suppressions=$(SANITIZER_FILES)/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
-		$(TSAN_BUILD_DIR)/tests/torvane_core_tests --gtest_brief=1
+		tests/sanitizers/tsan-core-tests $(TSAN_BUILD_DIR)/tests/torvane_core_tests
 
 # Each libFuzzer target for FUZZ_SECONDS on its seed corpus (clang).
 fuzz: deps
-	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_FUZZ=ON \
+	@cmake -S . -B $(FUZZ_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_FUZZ=ON \
 		-DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 	@cmake --build $(FUZZ_BUILD_DIR) -j$(JOBS) --target fuzz_targets -- --no-print-directory
 	@tests/fuzz/run-all $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)

@@ -179,6 +179,8 @@ TEST_P(LogFileFailureTest, EachRunOfFailuresIsShownOnceAndItsEndSaysWhatWasLost)
     LogAndDeliver("lost 3");
     EXPECT_EQ(CountShown(failureLine), 2);
     RepairFile();
+    LogAndDeliver("written at the end");
+    EXPECT_NE(harness.LogFile().find("(2 lignes perdues)"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, LogFileFailureTest, ::testing::ValuesIn(kLogFileFailures),
