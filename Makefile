@@ -4,14 +4,24 @@
 #   make install   installs the program, the simulators and their files under PREFIX
 #   make package   builds the Debian package torvane_<version>_<arch>.deb here
 #   make bench     builds an optimised Torvane and measures it against a minimal relay
+#   make asan, make tsan, make fuzz   the checked builds that CI runs after make test
 
 BUILD_DIR ?= build
 BENCH_BUILD_DIR ?= build-bench
+ASAN_BUILD_DIR ?= build-asan
+TSAN_BUILD_DIR ?= build-tsan
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 30
 JOBS ?= 2
 PREFIX ?= /usr/local
 PROGRAMS = torvane mylaps-sim ostrak-sim
+SANITIZER_FILES := $(CURDIR)/tests/sanitizers
+# Checked builds: line tables only and light optimisation, enough for the sanitizers' stack
+# traces, and quicker to build than full debug information.
+CHECKED_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 
-.PHONY: run test build programs install package deps configure bench screenshots clean
+.PHONY: run test build programs install package deps configure bench screenshots clean asan \
+	tsan fuzz
 
 deps:
 	@scripts/install-deps
@@ -43,6 +53,31 @@ package: programs
 	@cp $(BUILD_DIR)/torvane_*.deb .
 	@ls torvane_*.deb
 
+# The whole suite with AddressSanitizer and UndefinedBehaviorSanitizer; any finding fails it.
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_SANITIZE=address,undefined >/dev/null
+	@cmake --build $(ASAN_BUILD_DIR) -j$(JOBS) -- --no-print-directory
+	@cd $(ASAN_BUILD_DIR) && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1 \
+		LSAN_OPTIONS=suppressions=$(SANITIZER_FILES)/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# The core tests with ThreadSanitizer.
+tsan: deps
+	@cmake -S . -B $(TSAN_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_SANITIZE=thread >/dev/null
+	@cmake --build $(TSAN_BUILD_DIR) -j$(JOBS) --target torvane_core_tests -- --no-print-directory
+	@TORVANE_TOOLS_DIR=$(CURDIR)/$(TSAN_BUILD_DIR)/bin \
+		TSAN_OPTIONS=suppressions=$(SANITIZER_FILES)/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
+		tests/sanitizers/tsan-core-tests $(TSAN_BUILD_DIR)/tests/torvane_core_tests
+
+# Each libFuzzer target for FUZZ_SECONDS on its seed corpus (clang).
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_FUZZ=ON \
+		-DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+	@cmake --build $(FUZZ_BUILD_DIR) -j$(JOBS) --target fuzz_targets -- --no-print-directory
+	@tests/fuzz/run-all $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
+
 # Not a test: it measures and writes bench/RESULTS.md, and asserts nothing.
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -55,4 +90,4 @@ screenshots: build
 	@BUILD_DIR=$(BUILD_DIR) scripts/screenshots
 
 clean:
-	rm -rf $(BUILD_DIR) torvane_*.deb
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(TSAN_BUILD_DIR) $(FUZZ_BUILD_DIR) torvane_*.deb

@@ -1,8 +1,11 @@
 #include "base/Logging.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <locale>
 #include <mutex>
 #include <optional>
@@ -11,6 +14,7 @@
 
 #include "base/CalendarText.h"
 #include "base/Clock.h"
+#include "base/FileAppend.h"
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -31,16 +35,46 @@ std::tm LocalNow() {
 // burst posts a message; the handler takes the whole burst at once.
 std::mutex pendingMutex;
 std::vector<std::pair<int, std::string>> pendingLines;
+// Lines logged before any target existed, kept for the first line that reaches one.
+std::vector<std::pair<int, std::string>> heldLines;
 
 // Inside a burst the file lines are gathered and written with one open, write and close.
 int fileBatchDepth = 0;
 std::string fileBatch;
 
+// The log file's own failures. The first failed write of a run of failures is shown in the
+// window (it cannot go to the file); the first write that succeeds again says what was lost.
+std::atomic<int> failedLogFileWrites{0};
+bool logFileFailing = false;
+int linesLostThisEpisode = 0;
+
+void NoteLogFileFailure(const std::string& bytes, const std::string& reason) {
+    ++failedLogFileWrites;
+    linesLostThisEpisode += static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
+    if (logFileFailing) return;
+    logFileFailing = true;
+    // At start-up the window may not exist yet: the line waits for it.
+    LogEvenBeforeStart(0, Format(Tr("$$$ Cannot write the log file (%s)",
+                                    "$$$ Écriture du journal impossible (%s)"),
+                                 reason.c_str()));
+}
+
+void NoteLogFileWritten() {
+    if (!logFileFailing) return;
+    logFileFailing = false;
+    Log(0, Format(Tr("+++ The log file is written again (%d lines lost)",
+                     "+++ Le journal est de nouveau écrit (%d lignes perdues)"),
+                  linesLostThisEpisode));
+    linesLostThisEpisode = 0;
+}
+
 void WriteToLogFile(const std::string& bytes) {
-    std::FILE* file = std::fopen(GetLogFilePath().c_str(), "a");
-    if (!file) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    const std::string failure = AppendWholeToFile(GetLogFilePath(), bytes);
+    if (failure.empty()) {
+        NoteLogFileWritten();
+    } else {
+        NoteLogFileFailure(bytes, failure);
+    }
 }
 
 void AppendToLogFile(const std::string& bytes) {
@@ -114,7 +148,27 @@ void Log(int level, std::string text) {
     std::lock_guard lock(pendingMutex);
     const bool firstOfBurst = pendingLines.empty();
     pendingLines.emplace_back(level, std::move(text));
-    if (firstOfBurst && !PostToTarget(WM_LOG_LINE, level)) pendingLines.clear();
+    if (!firstOfBurst) return;
+    if (!PostToTarget(WM_LOG_LINE, level)) {
+        pendingLines.clear();
+        return;
+    }
+    // The first line that reaches the window brings the lines held since before it existed.
+    std::move(heldLines.begin(), heldLines.end(), std::back_inserter(pendingLines));
+    heldLines.clear();
+}
+
+void LogEvenBeforeStart(int level, std::string text) {
+    if (MessageTargetExists()) {
+        Log(level, std::move(text));
+        return;
+    }
+    std::lock_guard lock(pendingMutex);
+    heldLines.emplace_back(level, std::move(text));
+}
+
+int LogFileFailedWrites() {
+    return failedLogFileWrites;
 }
 
 void DiscardPendingLogLines() {

@@ -9,6 +9,9 @@ namespace torvane {
 // The one logging call for all code, from any thread: posts the line to the user-interface
 // thread, where the log service shows it (by window level) and writes it to the log file.
 void Log(int level, std::string text);
+// Like Log, but a line logged before the activity window exists waits for the first line that
+// reaches it instead of being lost (what start-up finds before it can show anything).
+void LogEvenBeforeStart(int level, std::string text);
 // Forgets lines that no handler will take (the message target is changing).
 void DiscardPendingLogLines();
 // Takes the lines waiting for the user-interface thread (the log service, and tests that
@@ -16,8 +19,12 @@ void DiscardPendingLogLines();
 std::vector<std::pair<int, std::string>> TakePendingLogLines();
 
 // Appends one stamped line to the log file at once ("stamp: text"); a text that begins with a
-// line feed writes an empty line instead. A file that cannot be opened loses the line.
+// line feed writes an empty line instead. A write that fails loses its lines: the first failure
+// of a run of them is shown in the window with the system's reason, and the first write that
+// succeeds again logs how many lines were lost.
 void LogToFile(const std::string& text);
+// Writes of the log file that failed since the start.
+int LogFileFailedWrites();
 
 std::string GetLogFolder();
 // Fixed at start-up by FixLogFilePath and kept for the run.

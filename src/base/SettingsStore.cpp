@@ -1,6 +1,7 @@
 #include "base/SettingsStore.h"
 
 #include <SimpleIni.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,11 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
+#include "base/CalendarText.h"
+#include "base/FileAppend.h"
+#include "base/Logging.h"
 #include "base/Texts.h"
 
 namespace torvane {
@@ -20,24 +25,204 @@ std::mutex pathsMutex;
 std::optional<std::string> programFolderOverride;
 std::optional<bool> useProgramFolderMarker;
 std::optional<std::string> iniPath;
+bool settingsFileBlocked = false;
 
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// A settings file is taken only when every line is one SimpleIni understands: blank, a
+// comment, a section or "key=value". SimpleIni would pass over any other line, and stop at a
+// NUL byte, in silence; such a file is damaged (or not a settings file at all), and a write
+// would save only what was understood of it.
+std::optional<std::string> IniTextProblem(const std::string& bytes) {
+    std::size_t start = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    for (int lineNumber = 1; start < bytes.size(); ++lineNumber) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = bytes.size();
+        const std::string_view line = std::string_view(bytes).substr(start, end - start);
+        if (line.find('\0') != std::string_view::npos) {
+            return Format(Tr("NUL byte on line %d", "octet NUL ligne %d"), lineNumber);
+        }
+        const std::size_t first = line.find_first_not_of(" \t");
+        const bool understood = first == std::string_view::npos || line[first] == ';' ||
+                                line[first] == '#' ||
+                                (line[first] == '[' && line.find(']', first) != line.npos) ||
+                                (line[first] != '=' && line.find('=', first) != line.npos);
+        if (!understood) {
+            return Format(Tr("line %d is neither a section, a setting nor a comment",
+                             "ligne %d ni section, ni réglage, ni commentaire"),
+                          lineNumber);
+        }
+        // A CR LF pair ends one line, not two.
+        start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return std::nullopt;
+}
+
+enum class IniFileState { Read, Missing, Damaged };
+
+struct IniFileContent {
+    IniFileState state = IniFileState::Missing;
+    std::string bytes;
+    std::string problem;  // why a damaged file cannot be used
+};
+
+IniFileContent ReadIniFile(const std::string& path) {
+    // Non-blocking, so that a pipe standing in the file's place is refused, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return {};
+        return {IniFileState::Damaged, {}, SystemErrorText(errno)};
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {IniFileState::Damaged, {}, Tr("not a plain file", "pas un fichier ordinaire")};
+    }
+    IniFileContent content{IniFileState::Read, {}, {}};
+    char block[4096];
+    for (;;) {
+        const ssize_t count = ::read(fd, block, sizeof block);
+        if (count == 0) break;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            content = {IniFileState::Damaged, {}, SystemErrorText(errno)};
+            break;
+        }
+        content.bytes.append(block, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    if (content.state == IniFileState::Read) {
+        if (auto problem = IniTextProblem(content.bytes)) {
+            content = {IniFileState::Damaged, {}, std::move(*problem)};
+        }
+    }
+    return content;
+}
+
+// "Torvane.ini.bad-YYYYMMDD-HHMMSS", with a number added if that name is taken already.
+std::string KeptAsidePath(const std::string& path) {
+    const std::string base = path + ".bad-" + TodayDateText() + "-" + NowTimeText();
+    std::string candidate = base;
+    for (int n = 2; PathExists(candidate); ++n) candidate = base + "-" + std::to_string(n);
+    return candidate;
+}
+
+// A damaged file is kept for the operator under another name, and the program goes on with
+// the defaults (a file created afresh by the next write). When it cannot even be moved, it is
+// left untouched: settings are neither read from it nor written over it for the rest of the
+// run.
+void KeepDamagedFileAside(const std::string& path, const std::string& problem) {
+    const std::string aside = KeptAsidePath(path);
+    if (::rename(path.c_str(), aside.c_str()) == 0) {
+        LogEvenBeforeStart(
+            0, Format(Tr("$$$ Settings file unreadable (%s): kept as %s; default settings used",
+                         "$$$ Fichier de réglages illisible (%s) : conservé sous %s ; réglages "
+                         "par défaut utilisés"),
+                      problem.c_str(), aside.c_str()));
+        return;
+    }
+    const std::string reason = SystemErrorText(errno);
+    {
+        std::lock_guard lock(pathsMutex);
+        settingsFileBlocked = true;
+    }
+    LogEvenBeforeStart(
+        0, Format(Tr("$$$ Settings file unreadable (%s) and not kept aside (%s): default settings "
+                     "used, none saved",
+                     "$$$ Fichier de réglages illisible (%s) et non mis de côté (%s) : réglages "
+                     "par défaut utilisés, aucun enregistré"),
+                  problem.c_str(), reason.c_str()));
+}
+
+bool SettingsFileBlocked() {
+    std::lock_guard lock(pathsMutex);
+    return settingsFileBlocked;
+}
+
+// False when the settings file is out of use for this run (damaged and impossible to move).
 bool LoadIni(CSimpleIniA& ini) {
     ini.SetUnicode(false);
     ini.SetSpaces(false);
     ini.SetMultiKey(false);
-    return ini.LoadFile(GetIniPath().c_str()) >= 0;
+    if (SettingsFileBlocked()) return false;
+    const std::string path = GetIniPath();
+    const IniFileContent content = ReadIniFile(path);
+    switch (content.state) {
+        case IniFileState::Missing:
+            return true;
+        case IniFileState::Damaged:
+            KeepDamagedFileAside(path, content.problem);
+            return !SettingsFileBlocked();
+        case IniFileState::Read:
+            break;
+    }
+    return ini.LoadData(content.bytes) >= 0;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Writes the file whole or not at all: into a temporary file beside it, flushed to the disk,
+// then renamed over it, so a power cut or a full disk leaves the old file or the new one, never
+// part of one. Empty on success, the system's reason otherwise.
+std::string ReplaceFileWhole(const std::string& path, const std::string& bytes) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return SystemErrorText(errno);
+    // The new file keeps the old one's permissions; a first file is the user's alone (0600).
+    struct stat old {};
+    const bool permitted =
+        ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+    const bool written = permitted && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = written ? errno : writeError;
+        ::unlink(temporary.c_str());
+        return SystemErrorText(error != 0 ? error : EIO);
+    }
+    // The rename itself reaches the disk with its folder.
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return {};
+}
+
+// The first failure of a run of them is logged.
+void SaveIni(const CSimpleIniA& ini) {
+    static bool saveFailing = false;
+    std::string text;
+    ini.Save(text);
+    const std::string failure = ReplaceFileWhole(GetIniPath(), text);
+    if (failure.empty()) {
+        saveFailing = false;
+        return;
+    }
+    if (saveFailing) return;
+    saveFailing = true;
+    LogEvenBeforeStart(
+        0, Format(Tr("$$$ Settings not saved (%s)", "$$$ Réglages non enregistrés (%s)"),
+                  failure.c_str()));
 }
 
 void WriteValue(const char* section, const char* key, const std::string& value) {
     CSimpleIniA ini;
-    LoadIni(ini);
+    if (!LoadIni(ini)) return;
     ini.SetValue(section, key, value.c_str());
-    ini.SaveFile(GetIniPath().c_str(), false);
+    SaveIni(ini);
 }
 
 std::optional<std::string> ReadValue(const char* section, const char* key) {
@@ -181,12 +366,14 @@ void SetProgramFolderForTesting(const std::string& folder) {
     programFolderOverride = folder;
     useProgramFolderMarker.reset();
     iniPath.reset();
+    settingsFileBlocked = false;
 }
 
 void ResetSettingsPathsForTesting() {
     std::lock_guard lock(pathsMutex);
     useProgramFolderMarker.reset();
     iniPath.reset();
+    settingsFileBlocked = false;
 }
 
 }  // namespace torvane

@@ -210,8 +210,14 @@ void CChrono::ToTimeOfDay() {
     seconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
 }
 
-void CChrono::AddDays(int dayCount) {
-    seconds = WrapToInt32(seconds + static_cast<std::int64_t>(dayCount) * 86400);
+bool CChrono::AddDays(int dayCount) {
+    const std::int64_t sum = seconds + static_cast<std::int64_t>(dayCount) * 86400;
+    if (sum > std::numeric_limits<std::int32_t>::max() ||
+        sum < std::numeric_limits<std::int32_t>::min()) {
+        return false;
+    }
+    seconds = static_cast<std::int32_t>(sum);
+    return true;
 }
 
 std::string CChrono::FormatElapsed() const {

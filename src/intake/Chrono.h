@@ -30,8 +30,9 @@ public:
 
     void AddTodayMidnight();
     void ToTimeOfDay();
-    // Adds whole days (d × 86400 s).
-    void AddDays(int dayCount);
+    // Adds whole days (d × 86400 s). False, and the value unchanged, when the sum would pass
+    // the largest time the value can carry (it would wrap to a negative time).
+    bool AddDays(int dayCount);
 
     std::string FormatElapsed() const;       // HH:MM:SS.hh, hours unbounded
     std::string FormatClock() const;         // local HH:MM:SS.hh

@@ -1,8 +1,7 @@
 #include "intake/DagFile.h"
 
-#include <cstdio>
-
 #include "base/CalendarText.h"
+#include "base/FileAppend.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
 
@@ -12,17 +11,15 @@ void DagFile::AppendDagRecord(const std::string& box, const std::string& chip,
                               const std::string& raceTime) {
     const std::string record = Format("%d\t%s\t%s\t%d\t%s", state_.dagCounter, box.c_str(),
                                       chip.c_str(), 1, raceTime.c_str());
-    std::FILE* file = std::fopen(state_.dagPath.c_str(), "ab");
-    if (!file) {
-        // The record is not lost: the log file keeps it whole.
-        Log(0, Format(Tr("$$$ DAG record not written (%s): %s",
-                         "$$$ Enregistrement DAG non écrit (%s) : %s"),
-                      state_.dagPath.c_str(), record.c_str()));
+    const std::string failure = AppendWholeToFile(state_.dagPath, record + "\r\n");
+    if (!failure.empty()) {
+        // The record is not lost: the log file keeps it whole, and the next record that can be
+        // written carries its number.
+        Log(0, Format(Tr("$$$ DAG record not written (%s: %s): %s",
+                         "$$$ Enregistrement DAG non écrit (%s : %s) : %s"),
+                      state_.dagPath.c_str(), failure.c_str(), record.c_str()));
         return;
     }
-    const std::string line = record + "\r\n";
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
     ++state_.dagCounter;
 }
 

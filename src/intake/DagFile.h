@@ -7,7 +7,8 @@
 namespace torvane {
 
 // The DAG detection file: untranslated passings appended as tab-separated records while
-// recording is on. The file is opened and closed for every record.
+// recording is on. The file is opened and closed for every record; a record that cannot be
+// written whole is left out of the file and logged whole instead.
 class DagFile {
 public:
     explicit DagFile(RunningState& state) : state_(state) {}

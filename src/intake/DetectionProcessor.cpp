@@ -51,18 +51,21 @@ int DetectionProcessor::DayOffsetOf(const std::string& boxDate) const {
 }
 
 bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono& time) const {
+    const bool hundredths = !timeField.empty() && timeField.front() == ' ';
+    if (hundredths ? time.ParseTime(Trim(timeField)) : time.ParseMilliTime(timeField)) return true;
+    LogInvalidTime(timeField);
+    return false;
+}
+
+void DetectionProcessor::LogInvalidTime(const std::string& timeField) const {
     if (!timeField.empty() && timeField.front() == ' ') {
-        const std::string trimmed = Trim(timeField);
-        if (time.ParseTime(trimmed)) return true;
         Log(0, Format(Tr("$$$ Invalid MyLaps time: %s\n", "$$$ Chrono MyLaps invalide : %s\n"),
-                      trimmed.c_str()));
-        return false;
+                      Trim(timeField).c_str()));
+        return;
     }
-    if (time.ParseMilliTime(timeField)) return true;
     Log(0, Format(Tr("$$$ Invalid MyLaps (milli) time: %s\n",
                      "$$$ Chrono MyLaps (milli) invalide : %s\n"),
                   timeField.c_str()));
-    return false;
 }
 
 std::int64_t DetectionProcessor::JournalPassing(const ReceivedPassing& passing,
@@ -99,6 +102,13 @@ void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
         JournalPassing(passing);
         return;
     }
+    // An absurd time that the race day would carry past the largest time is as invalid as an
+    // unreadable one.
+    if (!time.AddDays(dayOffset)) {
+        LogInvalidTime(passing.timeField);
+        JournalPassing(passing);
+        return;
+    }
 
     int bib = 0;
     if (!state_.flowOpen) {
@@ -115,7 +125,6 @@ void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
         return;
     }
 
-    if (dayOffset > 0) time.AddDays(dayOffset);
     const std::string raceTime = time.FormatElapsed();
 
     if (DagTableFindValue(chip, bib)) {

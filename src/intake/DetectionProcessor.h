@@ -55,6 +55,7 @@ private:
     bool ParsePassingTime(const std::string& timeField, CChrono& time) const;
     std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib = {},
                                 const std::string& raceTime = {});
+    void LogInvalidTime(const std::string& timeField) const;
     void SendToHost(std::int64_t passingId, const std::string& command);
 
     RunningState& state_;

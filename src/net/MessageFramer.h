@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace torvane {
 
@@ -23,16 +24,19 @@ public:
 
     // Takes the next buffered message. Its text stops at the first NUL byte, if any; the bytes
     // from the NUL up to the "$" are dropped. EmptyMessage and TooLong end the stream: a caller
-    // that goes on appending after them gets undefined framing.
+    // that goes on appending after them gets undefined framing. TooLong logs a level-0 line
+    // naming the source (the message's first field) and the limit.
     Outcome Next(std::string& text);
 
 private:
     void Compact();
+    Outcome TooLong();
 
     std::size_t maxMessageBytes_;
     std::string buffer_;
     std::size_t messageStart_ = 0;  // where the message being framed begins in buffer_
     std::size_t searchFrom_ = 0;    // bytes before this offset hold no "$"
+    bool tooLongLogged_ = false;
 };
 
 }  // namespace torvane

@@ -79,6 +79,11 @@ int DagTableCount() {
     return Table().Count();
 }
 
+std::vector<CDagItem> DagTableEntries() {
+    CDagTableLocker locker;
+    return Table().Entries();
+}
+
 bool DagTableFindValue(const std::string& key, int& value) {
     CDagTableLocker locker;
     const DagTableContent& table = Table();

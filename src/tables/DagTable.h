@@ -34,6 +34,7 @@ public:
     // The value of the first entry whose key equals `key` ignoring ASCII case.
     std::optional<std::int32_t> Find(const std::string& key) const;
     int Count() const { return static_cast<int>(entries_.size()); }
+    const std::vector<CDagItem>& Entries() const { return entries_; }
 
 private:
     std::vector<CDagItem> entries_;
@@ -46,6 +47,8 @@ void DagTableReplace(DagTableContent&& content);
 // Appends an entry (the caller holds the lock while loading). Keys longer than 63 are refused.
 bool DagTableAdd(const std::string& key, std::int32_t value);
 int DagTableCount();
+// Copies of the entries in table order, for checks of the whole table.
+std::vector<CDagItem> DagTableEntries();
 // True and the value of the first entry whose key equals `key` ignoring case. On an empty table
 // `value` is left as it was; otherwise it is -1 when nothing matches.
 bool DagTableFindValue(const std::string& key, int& value);

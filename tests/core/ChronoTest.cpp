@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -179,6 +180,31 @@ TEST(ChronoAddition, ParsedDayOffsetAddsWholeDays) {
     EXPECT_EQ(nextDay.FormatElapsed(), "47:59:59.99");
     nextDay.AddDays(-1);
     EXPECT_EQ(nextDay.FormatElapsed(), "23:59:59.99");
+}
+
+// A race time is a signed 32-bit count of seconds: days that would carry it past the largest
+// one are refused, where they used to wrap to a negative time.
+TEST(ChronoAddition, DaysThatWouldPassTheLargestTimeAreRefused) {
+    constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
+    const struct {
+        std::int32_t seconds;
+        int days;
+        bool ok;
+        std::int32_t after;
+    } cases[] = {
+        {kLargest - 86400, 1, true, kLargest},
+        {kLargest - 86399, 1, false, kLargest - 86399},
+        {596523 * 3600, 2, false, 596523 * 3600},
+        {596523 * 3600, 0, true, 596523 * 3600},
+        {kLargest, 0, true, kLargest},
+        {0, 3, true, 3 * 86400},
+    };
+    for (const auto& c : cases) {
+        CChrono value(c.seconds, 990);
+        EXPECT_EQ(value.AddDays(c.days), c.ok) << c.seconds << " + " << c.days;
+        EXPECT_EQ(value.seconds, c.after);
+        EXPECT_EQ(value.milliseconds, 990);
+    }
 }
 
 // Local-time operations run in a zone east of UTC, with daylight saving rules, so that a

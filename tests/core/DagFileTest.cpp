@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
+#include <functional>
 
 #include "base/Clock.h"
 #include "base/Logging.h"
+#include "base/SettingsStore.h"
 #include "intake/DagFile.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"
@@ -114,20 +119,76 @@ TEST_F(DagFileTest, TranslatedChipsManualDetectionsAndDiscardedPassingsAreNotRec
     EXPECT_EQ(ReadFile(path), "");
 }
 
-TEST_F(DagFileTest, AnUnwritableRecordIsKeptWholeInTheLog) {
-    harness.core().Dag().StartRecording(harness.folders.DataFolder() + "/missing/folder/f.dag");
+struct FailingFileCase {
+    const char* name;
+    std::function<std::string(const std::string& folder)>
+        makePath;  // a path that cannot be written
+    const char* reason;
+};
+
+const FailingFileCase kFailingFiles[] = {
+    {"MissingFolder", [](const std::string& folder) { return folder + "/missing/folder/f.dag"; },
+     "No such file or directory"},
+    {"FolderInThePlaceOfTheFile",
+     [](const std::string& folder) {
+         MakeDirectories(folder + "/taken.dag");
+         return folder + "/taken.dag";
+     },
+     "Is a directory"},
+    // The device answers every write with "disk full": the failure comes at the flush.
+    {"FullDisk", [](const std::string&) { return std::string("/dev/full"); },
+     "No space left on device"},
+};
+
+class DagFileFailureTest : public DagFileTest,
+                           public ::testing::WithParamInterface<FailingFileCase> {};
+
+TEST_P(DagFileFailureTest, TheRecordIsLoggedWholeAndItsNumberIsNotUsedUp) {
+    const std::string failing = GetParam().makePath(harness.folders.DataFolder());
+    harness.core().Dag().StartRecording(failing);
     harness.core().State().alsoTransmit = false;
     Pass("KV12345", "12:34:56.780");
     Pass("KV12346", "12:34:57.000");
+    // The disk has room again: recording goes on in a file that can be written.
+    const std::string good = harness.folders.DataFolder() + "/good.dag";
+    harness.core().State().dagPath = good;
+    Pass("KV12347", "12:34:58.000");
     DeliverPosted();
+
     const std::string log = harness.LogFile();
-    EXPECT_NE(log.find("$$$ Enregistrement DAG non écrit (" + harness.folders.DataFolder() +
-                       "/missing/folder/f.dag) : 1\tLoop1\tKV12345\t1\t12:34:56.78"),
-              std::string::npos)
-        << log;
-    // The counter did not move: the next record that fails carries the same number.
-    EXPECT_NE(log.find(" : 1\tLoop1\tKV12346\t1\t12:34:57.00"), std::string::npos);
-    EXPECT_EQ(harness.DetectionLines().size(), 2u);
+    const std::string prefix =
+        "$$$ Enregistrement DAG non écrit (" + failing + " : " + GetParam().reason + ") : ";
+    EXPECT_NE(log.find(prefix + "1\tLoop1\tKV12345\t1\t12:34:56.78\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(prefix + "1\tLoop1\tKV12346\t1\t12:34:57.00\n"), std::string::npos) << log;
+    EXPECT_EQ(ReadFile(good), "1\tLoop1\tKV12347\t1\t12:34:58.00\r\n");
+    EXPECT_EQ(harness.DetectionLines().size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DagFileFailureTest, ::testing::ValuesIn(kFailingFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A disk that fills up in the middle of a record: the bytes that went in are taken out again.
+TEST_F(DagFileTest, ARecordCutByAFullDiskIsTakenOutOfTheFile) {
+    const std::string path = StartRecording("cut.dag");
+    Pass("KV00001", "10:00:00.000");
+    const std::string before = ReadFile(path);
+
+    // The file may grow by a few bytes only, fewer than a record.
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = before.size() + 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Pass("KV00002", "10:00:01.000");
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(ReadFile(path), before);
+    Pass("KV00003", "10:00:02.000");
+    EXPECT_EQ(ReadFile(path), before + "2\tLoop1\tKV00003\t1\t10:00:02.00\r\n");
+    DeliverPosted();
+    EXPECT_NE(harness.LogFile().find(" : 2\tLoop1\tKV00002\t1\t10:00:01.00"), std::string::npos);
 }
 
 }  // namespace

@@ -121,6 +121,20 @@ TEST_F(DetectionProcessorTest, UnreadableTimesAreReportedAndSkipped) {
                                         "$$$ Chrono MyLaps invalide : -1:00:00.00<LF>"}));
 }
 
+// 596523 hours is the largest count a race time holds: a later race day cannot be added to it.
+TEST_F(DetectionProcessorTest, ATimeThatItsRaceDayWouldCarryPastTheLargestIsRefused) {
+    Pass("KV00007", " 596523:00:0", "20261210");
+    Pass("KV00007", "596523:0:0.0", "20261209");
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(harness.DetectionLines().empty());
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"$$$ Chrono MyLaps invalide : 596523:00:0<LF>",
+                                        "$$$ Chrono MyLaps (milli) invalide : 596523:0:0.0<LF>"}));
+    // On the first race day nothing is added: the time goes out as it came.
+    Pass("KV00007", "596523:0:0.0", "20261208");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"AddDagClock(1\tLoop1\t7\t1\t596523:00:00.00)"}));
+}
+
 TEST_F(DetectionProcessorTest, RecordingWithoutTransmissionWritesTheDagFileOnly) {
     const std::string path = harness.folders.DataFolder() + "/test.dag";
     harness.core().Dag().StartRecording(path);

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
 #include <regex>
 
 #include "base/Clock.h"
@@ -13,6 +18,7 @@ namespace {
 
 using test::CoreHarness;
 using test::DeliverPosted;
+using test::WaitUntil;
 
 class LoggingTest : public ::testing::Test {
 protected:
@@ -111,6 +117,85 @@ TEST_F(LoggingTest, LinesLoggedWithoutATargetAreDroppedQuietly) {
     DeliverPosted();
     EXPECT_TRUE(harness.ShownLog().empty());
 }
+
+TEST_F(LoggingTest, ALineLoggedBeforeTheWindowExistsComesWithTheFirstLineThatReachesIt) {
+    SetMessageTarget(nullptr);
+    LogEvenBeforeStart(0, "found at start-up");
+    Log(0, "nobody listens");
+    harness.core().AttachMessageTarget();
+    Log(0, "first line");
+    DeliverPosted();
+    EXPECT_EQ(harness.ShownLog(), (std::vector<std::string>{"first line", "found at start-up"}));
+    EXPECT_NE(harness.LogFile().find(": found at start-up\n"), std::string::npos);
+}
+
+struct LogFileFailureCase {
+    const char* name;
+    std::function<void(const std::string& path)> breakFile;
+    const char* reason;
+};
+
+const LogFileFailureCase kLogFileFailures[] = {
+    // Every write of the device fails as on a full disk; the failure comes at the flush.
+    {"FullDisk", [](const std::string& path) { ::symlink("/dev/full", path.c_str()); },
+     "No space left on device"},
+    {"FolderInItsPlace", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
+     "Is a directory"},
+};
+
+class LogFileFailureTest : public LoggingTest,
+                           public ::testing::WithParamInterface<LogFileFailureCase> {
+protected:
+    int CountShown(const std::string& line) const {
+        const auto shown = harness.ShownLog();
+        return static_cast<int>(std::count(shown.begin(), shown.end(), line));
+    }
+    void LogAndDeliver(const std::string& text) {
+        Log(0, text);
+        // The failure line that a failed write logs is delivered in a later pass.
+        for (int pass = 0; pass < 3; ++pass) DeliverPosted();
+    }
+    void BreakFile() {
+        ::unlink(harness.folders.LogPath().c_str());
+        GetParam().breakFile(harness.folders.LogPath());
+    }
+    void RepairFile() {
+        ::unlink(harness.folders.LogPath().c_str());
+        ::rmdir(harness.folders.LogPath().c_str());
+    }
+};
+
+TEST_P(LogFileFailureTest, EachRunOfFailuresIsShownOnceAndItsEndSaysWhatWasLost) {
+    const std::string failureLine =
+        std::string("$$$ Écriture du journal impossible (") + GetParam().reason + ")";
+    LogAndDeliver("written");
+    BreakFile();
+    const int failedBefore = LogFileFailedWrites();
+    LogAndDeliver("lost 1");
+    LogAndDeliver("lost 2");
+    EXPECT_EQ(CountShown(failureLine), 1);
+    // "lost 1", the failure line itself and "lost 2".
+    EXPECT_EQ(LogFileFailedWrites() - failedBefore, 3);
+
+    RepairFile();
+    LogAndDeliver("written again");
+    const std::string file = harness.LogFile();
+    EXPECT_NE(file.find(": written again\n"), std::string::npos) << file;
+    EXPECT_NE(file.find(": +++ Le journal est de nouveau écrit (3 lignes perdues)\n"),
+              std::string::npos)
+        << file;
+    EXPECT_EQ(file.find("lost"), std::string::npos);
+
+    BreakFile();
+    LogAndDeliver("lost 3");
+    EXPECT_EQ(CountShown(failureLine), 2);
+    RepairFile();
+    LogAndDeliver("written at the end");
+    EXPECT_NE(harness.LogFile().find("(2 lignes perdues)"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, LogFileFailureTest, ::testing::ValuesIn(kLogFileFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace torvane

@@ -97,11 +97,13 @@ TEST(RoadOfAPassingTest, FromTheSourceToTheHostAndBackIntoTheSummary) {
     EXPECT_EQ(summary.Item(0).status, "3ème - 1er M40 - 2ème Club");
     EXPECT_EQ(summary.Item(1).status, "Coureur inconnu");
     EXPECT_EQ(summary.Item(1).errorFlag, 1);
-    const auto log = harness.ShownLog();
-    EXPECT_NE(std::find(log.begin(), log.end(), "$$$ Nom de la compétition: Marathon de Lyon"),
-              log.end());
-    EXPECT_NE(std::find(log.begin(), log.end(), "------------------------ Coureur inconnu"),
-              log.end());
+    // The log lines of the answers are posted: they may arrive after the rows.
+    const auto logged = [&](const std::string& line) {
+        const auto log = harness.ShownLog();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    };
+    EXPECT_TRUE(WaitUntil([&] { return logged("$$$ Nom de la compétition: Marathon de Lyon"); }));
+    EXPECT_TRUE(WaitUntil([&] { return logged("------------------------ Coureur inconnu"); }));
 
     // The source leaves: the host link closes with it.
     source.Close();

@@ -1,11 +1,20 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <QDir>
+#include <algorithm>
+#include <csignal>
+
+#include "base/Clock.h"
 #include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 
 namespace torvane {
 namespace {
 
+using test::CoreHarness;
+using test::DeliverPosted;
 using test::IsolatedFolders;
 using test::ReadFile;
 using test::WriteFile;
@@ -94,6 +103,149 @@ TEST_F(SettingsStoreTest, DataFolderIsCreatedUnderXdgDataHome) {
 TEST_F(SettingsStoreTest, MakeDirectoriesFailsWhereAFileStandsInTheWay) {
     WriteFile(folders.DataFolder() + "/plain-file", "x");
     EXPECT_FALSE(MakeDirectories(folders.DataFolder() + "/plain-file/sub"));
+}
+
+using namespace std::string_literals;
+
+// What SimpleIni would read only in part, or not at all.
+struct DamagedIniCase {
+    const char* name;
+    std::string content;
+    const char* problem;
+};
+
+const DamagedIniCase kDamagedInis[] = {
+    {"NulByte", "[Ostrak]\nHost=timing-pc\n\0\0\0\0[MyLaps]\nPort=4000\n"s, "octet NUL ligne 3"},
+    {"Utf16", "\xFF\xFE[\0O\0s\0t\0r\0a\0k\0]\0"s, "octet NUL ligne 1"},
+    {"LineWithoutEquals", "[Ostrak]\nHost timing-pc\n",
+     "ligne 2 ni section, ni réglage, ni commentaire"},
+    {"UnclosedSection", "[Ostrak\nHost=timing-pc\n",
+     "ligne 1 ni section, ni réglage, ni commentaire"},
+    {"EmptyKey", "[Ostrak]\r\n=timing-pc\r\n", "ligne 2 ni section, ni réglage, ni commentaire"},
+    {"BinaryBytes",
+     "\x7F"
+     "ELF\x02\x01\x01",
+     "ligne 1 ni section, ni réglage, ni commentaire"},
+};
+
+class DamagedIniTest : public ::testing::TestWithParam<DamagedIniCase> {
+protected:
+    void SetUp() override {
+        clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 14, 3, 27), 0});
+    }
+    void TearDown() override { clock::UseSystemClock(); }
+    std::string KeptPath() const { return harness.folders.IniPath() + ".bad-20261208-140327"; }
+    std::vector<std::string> ShownErrors() {
+        DeliverPosted();
+        std::vector<std::string> errors;
+        for (const auto& line : harness.ShownLog()) {
+            if (line.starts_with("$$$")) errors.push_back(line);
+        }
+        return errors;
+    }
+    CoreHarness harness;
+};
+
+TEST_P(DamagedIniTest, IsKeptAsideAndTheDefaultsAreUsed) {
+    const std::string ini = harness.folders.IniPath();
+    WriteFile(ini, GetParam().content);
+
+    EXPECT_EQ(ReadIniString("Ostrak", "Host", "localhost"), "localhost");
+    EXPECT_EQ(ReadIniInt("MyLaps", "Port", 3097), 3097);
+    EXPECT_EQ(ReadFile(KeptPath()), GetParam().content);
+    EXPECT_EQ(ShownErrors(),
+              (std::vector<std::string>{"$$$ Fichier de réglages illisible (" +
+                                        std::string(GetParam().problem) + ") : conservé sous " +
+                                        KeptPath() + " ; réglages par défaut utilisés"}));
+
+    // The next write starts a new file and leaves the damaged one as it was.
+    WriteIniInt("MyLaps", "Port", 3097);
+    EXPECT_EQ(ReadFile(ini), "[MyLaps]\nPort=3097\n");
+    EXPECT_EQ(ReadFile(KeptPath()), GetParam().content);
+    EXPECT_EQ(ShownErrors().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, DamagedIniTest, ::testing::ValuesIn(kDamagedInis),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DamagedIniTest, AFolderInThePlaceOfTheFileIsMovedAsideToo) {
+    ASSERT_TRUE(MakeDirectories(harness.folders.IniPath()));
+    EXPECT_EQ(ReadIniBool("Torvane", "BTorvOpenAtStartup", true), true);
+    EXPECT_TRUE(QDir(QString::fromStdString(KeptPath())).exists());
+    ASSERT_EQ(ShownErrors().size(), 1u);
+    EXPECT_NE(ShownErrors()[0].find("(pas un fichier ordinaire)"), std::string::npos);
+    WriteIniBool("Torvane", "BTorvOpenAtStartup", false);
+    EXPECT_FALSE(ReadIniBool("Torvane", "BTorvOpenAtStartup", true));
+}
+
+TEST_F(DamagedIniTest, ASecondDamagedFileInTheSameSecondGetsANameOfItsOwn) {
+    WriteFile(harness.folders.IniPath(), "first damaged\n");
+    ReadIniInt("MyLaps", "Port", 3097);
+    WriteFile(harness.folders.IniPath(), "second damaged\n");
+    ReadIniInt("MyLaps", "Port", 3097);
+    EXPECT_EQ(ReadFile(KeptPath()), "first damaged\n");
+    EXPECT_EQ(ReadFile(KeptPath() + "-2"), "second damaged\n");
+}
+
+// Files people write by hand that SimpleIni reads whole.
+TEST_F(SettingsStoreTest, HandWrittenFilesAreReadWhole) {
+    const std::string files[] = {
+        "\xEF\xBB\xBF[Ostrak]\nHost=timing-pc\n",
+        "; note\n# other note\n\n   \n[Ostrak]\r\nHost = timing-pc\r\n",
+        "[Ostrak]\n  Host=timing-pc",
+        "[ Ostrak ] trailing words\nHost=timing-pc\nPort=\n",
+    };
+    for (const std::string& content : files) {
+        WriteIni(content);
+        EXPECT_EQ(ReadIniString("Ostrak", "Host", "localhost"), "timing-pc") << content;
+        EXPECT_EQ(ReadFile(folders.IniPath()), content);
+    }
+}
+
+// The file is replaced by a new one, never rewritten in place: a reader (or a power cut) sees the
+// old content or the new, and a failed save leaves the old file whole.
+TEST(SettingsSaveTest, SavingReplacesTheFileWholeAndAFailedSaveKeepsTheOldOne) {
+    CoreHarness harness;
+    const IsolatedFolders& folders = harness.folders;
+    WriteFile(folders.IniPath(), "[Ostrak]\nHost=timing-pc\n");
+    ::chmod(folders.IniPath().c_str(), 0640);
+    const std::string sameInode = folders.DataFolder() + "/old-link";
+    ASSERT_EQ(::link(folders.IniPath().c_str(), sameInode.c_str()), 0);
+
+    WriteIniInt("Ostrak", "Port", 8283);
+    EXPECT_EQ(ReadFile(folders.IniPath()), "[Ostrak]\nHost=timing-pc\nPort=8283\n");
+    EXPECT_EQ(ReadFile(sameInode), "[Ostrak]\nHost=timing-pc\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(folders.IniPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // No file may grow past a byte: every save fails.
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    WriteIniInt("Ostrak", "Port", 9000);
+    WriteIniInt("Ostrak", "Port", 9001);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(ReadFile(folders.IniPath()), "[Ostrak]\nHost=timing-pc\nPort=8283\n");
+    DeliverPosted();
+    const auto shown = harness.ShownLog();
+    EXPECT_EQ(std::count_if(shown.begin(), shown.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("$$$ Réglages non enregistrés (");
+                            }),
+              1)
+        << ::testing::PrintToString(shown);
+    // No temporary file is left behind (beside the settings, only the journal's files).
+    const QStringList left = QDir(QString::fromStdString(folders.DataFolder()))
+                                 .entryList({"Torvane.ini*", "old-link"}, QDir::Files, QDir::Name);
+    EXPECT_EQ(left.join(" ").toStdString(), "Torvane.ini old-link");
+    WriteIniInt("Ostrak", "Port", 9002);
+    EXPECT_EQ(ReadIniInt("Ostrak", "Port", 0), 9002);
 }
 
 TEST(FirstStartTest, LeavesEveryStartUpKeyWithItsDefault) {
