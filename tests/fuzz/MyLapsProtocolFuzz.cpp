@@ -14,11 +14,14 @@
 #include "app/ActivityLists.h"
 #include "base/Logging.h"
 #include "base/PostedMessage.h"
-#include "host/DetectionForwarder.h"
 #include "intake/Chrono.h"
 #include "intake/DagFile.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
+#include "intake/SafeText.h"
+#include "journal/BurstCommit.h"
+#include "journal/Journal.h"
+#include "journal/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 #include "net/MyLapsMessage.h"
@@ -35,25 +38,46 @@ public:
     bool event(QEvent*) override { return true; }
 };
 
-// The program's parts that a message goes through, with no host link and no source socket.
+// The program's parts that a message goes through, with a journal in memory, no host link and
+// no source socket.
 struct Intake {
     Intake() {
         state.ownName = kOwnName;
         state.flowOpen = true;
         state.raceDays = {"20261208", "20261209", "20261210", "20261211"};
+        std::string error;
+        journal.Open(":memory:", error);
     }
     RunningState state;
     ActivityLists lists;
     DetectionListener listener{[](const std::string&) {}};
     HostLink hostLink;
-    DetectionForwarder forwarder{hostLink};
+    Journal journal;
+    Outbox outbox{journal, hostLink};
+    BurstCommit burst{journal, outbox, listener};
     DagFile dagFile{state};
     test::RecordingStatus status;
     test::ScriptedManualInput manualInput;
-    DetectionProcessor processor{state,       lists.detections,       forwarder, dagFile, status,
-                                 manualInput, std::function<void()>()};
-    MyLapsProtocol protocol{state, listener, hostLink, processor, std::function<void()>()};
+    DetectionProcessor processor{state,  lists.detections, journal,     outbox,
+                                 dagFile, status,          manualInput, std::function<void()>()};
+    MyLapsProtocol protocol{state, hostLink, processor, journal, burst, MyLapsProtocol::LinkHooks{}};
 };
+
+// A name or chip code as the program shows and sends it.
+std::string Safe(std::string text) {
+    ReplaceControlBytes(text);
+    return text;
+}
+
+// Nothing the source sends can cut a host command: five fields, one line.
+bool IsOneCommandLine(const std::string& command) {
+    const auto tabs = std::count(command.begin(), command.end(), '\t');
+    const bool controls = std::any_of(command.begin(), command.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t') || byte == 0x7F;
+    });
+    return tabs == 4 && !controls;
+}
 
 std::string WithoutLineEnds(std::string text) {
     std::erase(text, '\r');
@@ -105,7 +129,7 @@ void CheckStore(const std::string& source, const std::vector<std::string>& passi
     for (const std::string& passing : passings) {
         if (next == commands.size()) break;
         const std::string prefix =
-            "AddDagClock(1\t" + source + "\t" + passing.substr(0, 7) + "\t1\t";
+            "AddDagClock(1\t" + source + "\t" + Safe(passing.substr(0, 7)) + "\t1\t";
         const std::string& command = commands[next];
         if (!command.starts_with(prefix) || !command.ends_with(")")) continue;
         const std::string time = command.substr(prefix.size(), command.size() - prefix.size() - 1);
@@ -138,9 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         Intake intake;
         intake.protocol.OnMessage(std::make_unique<MyLapsMessage>(1, text));
+        intake.burst.Finish();
         lines = TakePendingLogLines();
-        const auto& held = intake.forwarder.Held();
-        commands.assign(held.begin(), held.end());
+        for (const WaitingHostLine& line : intake.outbox.Waiting()) commands.push_back(line.text);
     }
     // The log lines posted meanwhile go to the sink.
     QCoreApplication::sendPostedEvents();
@@ -152,7 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(replies.empty() && commands.empty());
         return 0;
     }
-    const std::string source = WithoutLineEnds(fields[0]);
+    for (const std::string& sent : commands) FUZZ_CHECK(IsOneCommandLine(sent));
+    const std::string source = Safe(WithoutLineEnds(fields[0]));
     const std::string command = fields[1];
     std::vector<std::string> rest(fields.begin() + 2, fields.end());
     const std::string own = kOwnName;
@@ -169,6 +194,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckStore(source, rest, commands, lines);
         } else {
             FUZZ_CHECK(commands.empty());
+        }
+        return 0;
+    }
+    if (command == "Passing") {
+        const auto token = ExpectedToken(rest);
+        if (!token) {
+            FUZZ_CHECK(replies.empty() && commands.empty());
+            return 0;
+        }
+        FUZZ_CHECK(replies == std::vector<std::string>{own + "@AckPassing@" + *token + "@"});
+        FUZZ_CHECK(commands.size() <= rest.size());
+        for (const std::string& sent : commands) {
+            FUZZ_CHECK(sent.starts_with("AddDagClock(1\t" + source + "\t"));
+            const std::size_t timeAt = sent.rfind('\t') + 1;
+            FUZZ_CHECK(IsRaceTimeText(sent.substr(timeAt, sent.size() - timeAt - 1)));
         }
         return 0;
     }
