@@ -139,7 +139,8 @@ void LinkSupervisor::AfterBurst() {
         StartLink(kSourceRetryDelaySeconds);
         state_.hostLinkState = HostLinkState::Connecting;
     }
-    if (outbox_.WaitingCount() == 0 || state_.hostLinkState == HostLinkState::Connected ||
+    // While the first attempt is under way, detections wait a moment: that is no backlog yet.
+    if (outbox_.WaitingCount() == 0 || state_.hostLinkState != HostLinkState::Disconnected ||
         backlogGrowing_) {
         return;
     }

@@ -6,6 +6,7 @@
 #include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
+#include "support/LoopbackSockets.h"
 
 namespace torvane {
 namespace {
@@ -82,11 +83,13 @@ TEST_F(OutboxTest, WaitingDetectionsGoFirstInOrderWhenTheHostComesBack) {
 }
 
 TEST_F(OutboxTest, TheBacklogIsLoggedWhenItStartsToGrowAndWhenTheHostIsBack) {
+    WriteIniInt("Ostrak", "Port", test::FreeLoopbackPort());  // the host is away
     Pass("AA00001", "12:00:01.000");
     Pass("AA00002", "12:00:02.000");
-    DeliverPosted();
-    EXPECT_TRUE(Logged(
-        "### Ostrak Pro n'est pas connecté : les détections l'attendent (1 pour l'instant)"));
+    ASSERT_TRUE(WaitUntil([&] {
+        return Logged(
+            "### Ostrak Pro n'est pas connecté : les détections l'attendent (2 pour l'instant)");
+    }));
     harness.core().State().myLapsLinkState = MyLapsLinkState::Connected;
     ASSERT_TRUE(ConnectHost());
     DeliverPosted();
