@@ -68,7 +68,7 @@ tsan: deps
 	@cmake -S . -B $(TSAN_BUILD_DIR) $(CHECKED_FLAGS) -DTORVANE_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_BUILD_DIR) -j$(JOBS) --target torvane_core_tests -- --no-print-directory
 	@TORVANE_TOOLS_DIR=$(CURDIR)/$(TSAN_BUILD_DIR)/bin \
-		TSAN_OPTIONS=suppressions=$(SANITIZER_FILES)/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
+		TSAN_OPTIONS=suppressions=$(SANITIZER_FILES)/tsan.supp:halt_on_error=1:second_deadlock_stack=1:history_size=7 \
 		tests/sanitizers/tsan-core-tests $(TSAN_BUILD_DIR)/tests/torvane_core_tests
 
 # Each libFuzzer target for FUZZ_SECONDS on its seed corpus (clang).
