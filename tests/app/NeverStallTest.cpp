@@ -111,7 +111,10 @@ TEST_F(NeverStallTest, AHostThatStopsReadingStallsNothing) {
     EXPECT_EQ(source.exitCode(), 0) << summary;
     std::printf("host reading nothing: %d status commands, the slowest answered in %ld ms\n", asked,
                 slowest);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // A checked build is several times slower: only the plain program's delays say something.
     EXPECT_LT(slowest, 1000);
+#endif
     const std::string output = torvane.Output();
     const auto waiting = output.rfind("Détections en attente : ");
     ASSERT_NE(waiting, std::string::npos);
@@ -142,6 +145,9 @@ TEST_F(NeverStallTest, ASourceThatNeverReadsLeavesTheOthersServed) {
 
 // A flood at full speed keeps the memory bounded, and what it took is given back after it.
 TEST_F(NeverStallTest, AFloodKeepsMemoryBoundedAndGivesItBack) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a checked build's memory is the checker's, not the program's";
+#endif
     HostSimulator hostSimulator;
     ASSERT_TRUE(hostSimulator.Start(torvane.DataFolder() + "/host.log", "", hostPort));
     StartTorvane();

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <locale.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 #include <clocale>
 #include <cstdlib>
 #include <string>
@@ -25,13 +28,22 @@ public:
             "localedef -i fr_FR -f UTF-8 " + folder_.Path() + "/fr_FR.UTF-8 >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0) return;
         ::setenv("LOCPATH", folder_.Path().c_str(), 1);
+#if defined(__SANITIZE_ADDRESS__)
+        // The C library keeps the list of locale folders it was given for good.
+        __lsan_disable();
+#endif
         locale_ = ::newlocale(LC_ALL_MASK, "fr_FR.UTF-8", nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan_enable();
+#endif
         ::unsetenv("LOCPATH");
     }
     ~FrenchLocale() {
         if (locale_) ::freelocale(locale_);
     }
-    locale_t Get() const { return locale_; }
+    locale_t Get() const {
+        return locale_;
+    }
 
 private:
     TempFolder folder_;
