@@ -24,7 +24,6 @@ CREATE TABLE IF NOT EXISTS passing(
     race_time TEXT NOT NULL,
     box_date TEXT NOT NULL,
     record_key INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS passing_by_record ON passing(record_key);
 CREATE TABLE IF NOT EXISTS host_line(
     seq INTEGER PRIMARY KEY,
     passing_id INTEGER NOT NULL,
@@ -83,9 +82,13 @@ std::int64_t RecordKey(std::string_view source, std::string_view record) {
 
 bool Journal::Open(const std::string& path, std::string& error) {
     path_ = path;
+    // Torvane is the journal's only user: holding its locks for the whole run spares the system
+    // calls that take and give them back at every read and commit.
     if (!database_.Open(path, error) ||
-        !database_.Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) ||
-        !CreateSchema(error) || !PrepareStatements(error)) {
+        !database_.Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; "
+                           "PRAGMA synchronous=FULL;",
+                           error) ||
+        !CreateSchema(error) || !PrepareStatements(error) || !LoadRecordIndex(error)) {
         database_.Close();
         openError_ = error;
         return false;
@@ -110,9 +113,7 @@ bool Journal::PrepareStatements(std::string& error) {
            markSent_.Prepare(
                database_, "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL AND seq <= ?2",
                error) &&
-           findRecord_.Prepare(database_,
-                               "SELECT source, record FROM passing WHERE record_key = ? AND "
-                               "kind != 2",
+           readRecord_.Prepare(database_, "SELECT source, record FROM passing WHERE id = ?",
                                error);
 }
 
@@ -129,32 +130,42 @@ void Journal::ReadNextIds() {
     }
 }
 
-bool Journal::StoredContains(std::int64_t key, std::string_view source, std::string_view record) {
-    if (!IsOpen()) return false;
-    findRecord_.Reset();
-    findRecord_.Bind(1, key);
-    bool found = false;
-    while (!found && findRecord_.Step()) {
-        found = findRecord_.Text(0) == source && findRecord_.Text(1) == record;
+bool Journal::LoadRecordIndex(std::string& error) {
+    records_.Clear();
+    SqliteStatement query;
+    if (!query.Prepare(database_, "SELECT id, record_key FROM passing WHERE kind != 2", error)) {
+        return false;
     }
-    findRecord_.Reset();
-    return found;
+    while (query.Step()) records_.Add(query.Int(1), query.Int(0));
+    if (query.Failed()) error = database_.LastError();
+    return !query.Failed();
+}
+
+bool Journal::IsRecord(std::int64_t id, std::string_view source, std::string_view record) {
+    if (!pendingEntries_.empty() && id >= firstPendingId_) {
+        const JournalEntry& entry =
+            pendingEntries_[static_cast<std::size_t>(id - firstPendingId_)].entry;
+        return entry.source == source && entry.record == record;
+    }
+    if (!IsOpen()) return false;
+    readRecord_.Reset();
+    readRecord_.Bind(1, id);
+    const bool same =
+        readRecord_.Step() && readRecord_.Text(0) == source && readRecord_.Text(1) == record;
+    readRecord_.Reset();
+    return same;
 }
 
 bool Journal::Contains(std::string_view source, std::string_view record) {
-    const std::int64_t key = RecordKey(source, record);
-    const auto [first, last] = pendingKeys_.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-        const JournalEntry& entry = pendingEntries_[it->second].entry;
-        if (entry.source == source && entry.record == record) return true;
-    }
-    return StoredContains(key, source, record);
+    return records_.AnyOf(RecordKey(source, record),
+                          [&](std::int64_t id) { return IsRecord(id, source, record); });
 }
 
 std::int64_t Journal::Add(JournalEntry entry) {
     const std::int64_t id = nextPassingId_++;
     const std::int64_t key = RecordKey(entry.source, entry.record);
-    if (entry.kind != PassingKind::Manual) pendingKeys_.emplace(key, pendingEntries_.size());
+    if (entry.kind != PassingKind::Manual) records_.Add(key, id);
+    if (pendingEntries_.empty()) firstPendingId_ = id;
     pendingEntries_.push_back({id, key, std::move(entry)});
     return id;
 }
@@ -251,12 +262,10 @@ void Journal::ReleasePending() {
     if (pendingEntries_.capacity() > kKept) {
         std::vector<PendingEntry>().swap(pendingEntries_);
         std::vector<PendingLine>().swap(pendingLines_);
-        std::unordered_multimap<std::int64_t, std::size_t>().swap(pendingKeys_);
         return;
     }
     pendingEntries_.clear();
     pendingLines_.clear();
-    pendingKeys_.clear();
 }
 
 std::vector<WaitingHostLine> Journal::WaitingLines(std::string& error) {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "journal/RecordIndex.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -96,7 +96,9 @@ private:
     void ReadNextIds();
     bool WritePending(std::string& error);
     void ReleasePending();
-    bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
+    bool LoadRecordIndex(std::string& error);
+    // Whether passing `id` (journaled or pending) is this source's record.
+    bool IsRecord(std::int64_t id, std::string_view source, std::string_view record);
 
     SqliteDatabase database_;
     std::string path_;
@@ -104,13 +106,14 @@ private:
     SqliteStatement insertPassing_;
     SqliteStatement insertLine_;
     SqliteStatement markSent_;
-    SqliteStatement findRecord_;
+    SqliteStatement readRecord_;
 
     std::int64_t nextPassingId_ = 1;
     std::int64_t nextSeq_ = 1;
     std::vector<PendingEntry> pendingEntries_;
     std::vector<PendingLine> pendingLines_;
-    std::unordered_multimap<std::int64_t, std::size_t> pendingKeys_;  // key -> pendingEntries_
+    std::int64_t firstPendingId_ = 0;  // the id of pendingEntries_.front()
+    RecordIndex records_;
     std::int64_t pendingSentSeq_ = 0;
     std::int64_t pendingSentMs_ = 0;
     std::size_t commits_ = 0;
