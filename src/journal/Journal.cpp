@@ -205,22 +205,20 @@ bool Journal::WritePending(std::string& error) {
         insertPassing_.Step();
         if (insertPassing_.Failed()) break;
     }
-    if (insertPassing_.Failed()) {
-        error = database_.LastError();
-        insertPassing_.Reset();
-        return false;
-    }
+    const bool passingsFailed = insertPassing_.Failed();
+    if (passingsFailed) error = database_.LastError();
+    insertPassing_.Reset();
+    if (passingsFailed) return false;
     for (const PendingLine& line : pendingLines_) {
         insertLine_.Reset();
         insertLine_.Bind(1, line.seq);
         insertLine_.Bind(2, line.passingId);
         insertLine_.Bind(3, line.text);
         insertLine_.Step();
-        if (insertLine_.Failed()) {
-            error = database_.LastError();
-            insertLine_.Reset();
-            return false;
-        }
+        const bool failed = insertLine_.Failed();
+        if (failed) error = database_.LastError();
+        insertLine_.Reset();
+        if (failed) return false;
     }
     if (pendingSentSeq_ != 0) {
         markSent_.Reset();

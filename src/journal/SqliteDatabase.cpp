@@ -63,7 +63,7 @@ void SqliteStatement::Bind(int index, std::int64_t value) {
 
 void SqliteStatement::Bind(int index, std::string_view text) {
     sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
+                      SQLITE_STATIC);
 }
 
 void SqliteStatement::BindNull(int index) {

@@ -45,7 +45,8 @@ public:
     void Finalize();
     bool IsPrepared() const { return statement_ != nullptr; }
 
-    // Binding starts again after Reset; indexes count from 1.
+    // Binding starts again after Reset; indexes count from 1. A bound text is not copied: it
+    // must stay as it is until the statement is Reset.
     void Bind(int index, std::int64_t value);
     void Bind(int index, std::string_view text);
     void BindNull(int index);
