@@ -23,7 +23,8 @@ CREATE TABLE IF NOT EXISTS passing(
     bib TEXT NOT NULL,
     race_time TEXT NOT NULL,
     box_date TEXT NOT NULL,
-    record_key INTEGER NOT NULL);
+    record_key INTEGER NOT NULL,
+    time_key TEXT NOT NULL DEFAULT '');
 CREATE TABLE IF NOT EXISTS host_line(
     seq INTEGER PRIMARY KEY,
     passing_id INTEGER NOT NULL,
@@ -31,6 +32,13 @@ CREATE TABLE IF NOT EXISTS host_line(
     sent_ms INTEGER);
 CREATE INDEX IF NOT EXISTS host_line_waiting ON host_line(seq) WHERE sent_ms IS NULL;
 )sql";
+
+// Records are looked up by the time of day they carry first, so that the index grows at its end
+// as a race goes on: an index in random order would have every commit rewrite pages all over
+// the file.
+constexpr const char* kRecordIndex =
+    "CREATE INDEX IF NOT EXISTS passing_by_record ON passing(time_key, record_key) "
+    "WHERE kind != 2";
 
 // "YYYY-MM-DD HH:MM:SS.mmm" of an instant, shifted by the given offset from UTC.
 std::string TimeText(std::int64_t utcMs, std::int64_t offsetSeconds) {
@@ -65,6 +73,21 @@ void AppendCsvField(std::string& out, std::string_view field) {
 
 }  // namespace
 
+std::string_view RecordTimeKey(std::string_view record) {
+    // A record of key=value pairs: the value of its "t=" pair.
+    for (std::size_t at = 0; at <= record.size();) {
+        std::size_t end = record.find('|', at);
+        if (end == std::string_view::npos) end = record.size();
+        const std::string_view pair = record.substr(at, end - at);
+        if (pair.substr(0, 2) == "t=") return pair.substr(2);
+        at = end + 1;
+    }
+    // A fixed-width record: its time field.
+    constexpr std::size_t kTimeAt = 7, kTimeWidth = 12;
+    if (record.size() >= kTimeAt + kTimeWidth) return record.substr(kTimeAt, kTimeWidth);
+    return {};
+}
+
 std::int64_t RecordKey(std::string_view source, std::string_view record) {
     // FNV-1a over the source, a separator no name holds, and the record.
     std::uint64_t hash = 14695981039346656037ull;
@@ -88,7 +111,7 @@ bool Journal::Open(const std::string& path, std::string& error) {
         !database_.Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; "
                            "PRAGMA synchronous=FULL;",
                            error) ||
-        !CreateSchema(error) || !PrepareStatements(error) || !LoadRecordIndex(error)) {
+        !CreateSchema(error) || !PrepareStatements(error)) {
         database_.Close();
         openError_ = error;
         return false;
@@ -99,21 +122,62 @@ bool Journal::Open(const std::string& path, std::string& error) {
 }
 
 bool Journal::CreateSchema(std::string& error) {
-    return database_.Execute(kSchema, error);
+    return database_.Execute(kSchema, error) && AddTimeKeys(error) &&
+           database_.Execute(kRecordIndex, error);
+}
+
+// A journal written before records were indexed by their time gets the column, filled in.
+bool Journal::AddTimeKeys(std::string& error) {
+    SqliteStatement columns;
+    if (!columns.Prepare(database_,
+                         "SELECT 1 FROM pragma_table_info('passing') "
+                         "WHERE name = 'time_key'",
+                         error)) {
+        return false;
+    }
+    if (columns.Step()) return true;
+    if (!database_.Execute("BEGIN; ALTER TABLE passing ADD COLUMN time_key TEXT NOT NULL "
+                           "DEFAULT ''",
+                           error)) {
+        return false;
+    }
+    SqliteStatement records, update;
+    bool done =
+        records.Prepare(database_, "SELECT id, record FROM passing WHERE kind != 2", error) &&
+        update.Prepare(database_, "UPDATE passing SET time_key = ?2 WHERE id = ?1", error);
+    while (done && records.Step()) {
+        const std::string record(records.Text(1));
+        update.Reset();
+        update.Bind(1, records.Int(0));
+        update.Bind(2, RecordTimeKey(record));
+        update.Step();
+        done = !update.Failed();
+        update.Reset();
+    }
+    if (done && records.Failed()) done = false;
+    if (!done && error.empty()) error = database_.LastError();
+    std::string ignored;
+    if (!done || !database_.Execute("COMMIT", error)) {
+        database_.Execute("ROLLBACK", ignored);
+        return false;
+    }
+    return true;
 }
 
 bool Journal::PrepareStatements(std::string& error) {
     return insertPassing_.Prepare(database_,
                                   "INSERT INTO passing(id, kind, source, record, token, "
                                   "received_ms, utc_offset, chip, bib, race_time, box_date, "
-                                  "record_key) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)",
+                                  "record_key, time_key) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
                                   error) &&
            insertLine_.Prepare(
                database_, "INSERT INTO host_line(seq, passing_id, line) VALUES(?,?,?)", error) &&
            markSent_.Prepare(
                database_, "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL AND seq <= ?2",
                error) &&
-           readRecord_.Prepare(database_, "SELECT source, record FROM passing WHERE id = ?",
+           findRecord_.Prepare(database_,
+                               "SELECT source, record FROM passing WHERE time_key = ?1 AND "
+                               "record_key = ?2 AND kind != 2",
                                error);
 }
 
@@ -130,42 +194,33 @@ void Journal::ReadNextIds() {
     }
 }
 
-bool Journal::LoadRecordIndex(std::string& error) {
-    records_.Clear();
-    SqliteStatement query;
-    if (!query.Prepare(database_, "SELECT id, record_key FROM passing WHERE kind != 2", error)) {
-        return false;
-    }
-    while (query.Step()) records_.Add(query.Int(1), query.Int(0));
-    if (query.Failed()) error = database_.LastError();
-    return !query.Failed();
-}
-
-bool Journal::IsRecord(std::int64_t id, std::string_view source, std::string_view record) {
-    if (!pendingEntries_.empty() && id >= firstPendingId_) {
-        const JournalEntry& entry =
-            pendingEntries_[static_cast<std::size_t>(id - firstPendingId_)].entry;
-        return entry.source == source && entry.record == record;
-    }
+bool Journal::StoredContains(std::int64_t key, std::string_view source, std::string_view record) {
     if (!IsOpen()) return false;
-    readRecord_.Reset();
-    readRecord_.Bind(1, id);
-    const bool same =
-        readRecord_.Step() && readRecord_.Text(0) == source && readRecord_.Text(1) == record;
-    readRecord_.Reset();
-    return same;
+    findRecord_.Reset();
+    findRecord_.Bind(1, RecordTimeKey(record));
+    findRecord_.Bind(2, key);
+    bool found = false;
+    while (!found && findRecord_.Step()) {
+        found = findRecord_.Text(0) == source && findRecord_.Text(1) == record;
+    }
+    findRecord_.Reset();
+    return found;
 }
 
 bool Journal::Contains(std::string_view source, std::string_view record) {
-    return records_.AnyOf(RecordKey(source, record),
-                          [&](std::int64_t id) { return IsRecord(id, source, record); });
+    const std::int64_t key = RecordKey(source, record);
+    const auto [first, last] = pendingKeys_.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        const JournalEntry& entry = pendingEntries_[it->second].entry;
+        if (entry.source == source && entry.record == record) return true;
+    }
+    return StoredContains(key, source, record);
 }
 
 std::int64_t Journal::Add(JournalEntry entry) {
     const std::int64_t id = nextPassingId_++;
     const std::int64_t key = RecordKey(entry.source, entry.record);
-    if (entry.kind != PassingKind::Manual) records_.Add(key, id);
-    if (pendingEntries_.empty()) firstPendingId_ = id;
+    if (entry.kind != PassingKind::Manual) pendingKeys_.emplace(key, pendingEntries_.size());
     pendingEntries_.push_back({id, key, std::move(entry)});
     return id;
 }
@@ -202,6 +257,7 @@ bool Journal::WritePending(std::string& error) {
         insertPassing_.Bind(10, e.raceTime);
         insertPassing_.Bind(11, e.boxDate);
         insertPassing_.Bind(12, pending.key);
+        insertPassing_.Bind(13, RecordTimeKey(e.record));
         insertPassing_.Step();
         if (insertPassing_.Failed()) break;
     }
@@ -260,10 +316,12 @@ void Journal::ReleasePending() {
     if (pendingEntries_.capacity() > kKept) {
         std::vector<PendingEntry>().swap(pendingEntries_);
         std::vector<PendingLine>().swap(pendingLines_);
+        std::unordered_multimap<std::int64_t, std::size_t>().swap(pendingKeys_);
         return;
     }
     pendingEntries_.clear();
     pendingLines_.clear();
+    pendingKeys_.clear();
 }
 
 std::vector<WaitingHostLine> Journal::WaitingLines(std::string& error) {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "journal/RecordIndex.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -96,9 +96,8 @@ private:
     void ReadNextIds();
     bool WritePending(std::string& error);
     void ReleasePending();
-    bool LoadRecordIndex(std::string& error);
-    // Whether passing `id` (journaled or pending) is this source's record.
-    bool IsRecord(std::int64_t id, std::string_view source, std::string_view record);
+    bool AddTimeKeys(std::string& error);
+    bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
 
     SqliteDatabase database_;
     std::string path_;
@@ -106,14 +105,13 @@ private:
     SqliteStatement insertPassing_;
     SqliteStatement insertLine_;
     SqliteStatement markSent_;
-    SqliteStatement readRecord_;
+    SqliteStatement findRecord_;
 
     std::int64_t nextPassingId_ = 1;
     std::int64_t nextSeq_ = 1;
     std::vector<PendingEntry> pendingEntries_;
     std::vector<PendingLine> pendingLines_;
-    std::int64_t firstPendingId_ = 0;  // the id of pendingEntries_.front()
-    RecordIndex records_;
+    std::unordered_multimap<std::int64_t, std::size_t> pendingKeys_;  // key -> pendingEntries_
     std::int64_t pendingSentSeq_ = 0;
     std::int64_t pendingSentMs_ = 0;
     std::size_t commits_ = 0;
@@ -121,5 +119,9 @@ private:
 
 // The key under which a source's record is looked up (a 64-bit hash of both).
 std::int64_t RecordKey(std::string_view source, std::string_view record);
+// The time of day a record carries, as its text (the value of "t=" in a record of key=value
+// pairs, else the time field of a fixed-width record); what orders the journal's index of
+// records. Empty when the record has neither.
+std::string_view RecordTimeKey(std::string_view record);
 
 }  // namespace torvane

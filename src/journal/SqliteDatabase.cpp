@@ -62,8 +62,9 @@ void SqliteStatement::Bind(int index, std::int64_t value) {
 }
 
 void SqliteStatement::Bind(int index, std::string_view text) {
-    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_STATIC);
+    // SQLite takes a null pointer for NULL: an empty text is bound as one.
+    sqlite3_bind_text(statement_, index, text.empty() ? "" : text.data(),
+                      static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
 void SqliteStatement::BindNull(int index) {

@@ -203,5 +203,71 @@ TEST_F(JournalTest, AJournalThatCannotBeOpenedRefusesEveryCommit) {
     EXPECT_TRUE(journal.Contains("L", StoreEntry("L", 1).record));
 }
 
+// Any record gets a key, the same each time; both dialects are keyed by the time they carry,
+// which keeps the file's index in the order passings come.
+TEST(RecordTimeKeyTest, IsTheTimeEachKindOfRecordCarries) {
+    const struct {
+        const char* record;
+        const char* key;
+    } cases[] = {
+        {"KV0000112:34:56.789  001  100  2612083F", "12:34:56.789"},
+        {"KV00001 12:34:56.78  001  100  2612083F", " 12:34:56.78"},
+        {"t=09:00:01.250|c=KV00001|ct=UH|d=261208", "09:00:01.250"},
+        {"c=KV00001|ct=UH|t=23:59:59.999|d=261208", "23:59:59.999"},
+        {"c=KV00001|xt=1|t=|d=261208", ""},
+        {"c=KV00001|tt=08:00:00.000|d=261208|l=1", "01|tt=08:00:"},  // no "t=": the fixed field
+        {"KV00001", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RecordTimeKey(c.record), c.key) << c.record;
+}
+
+// Records that carry the same time, or none, are still told apart by their whole text.
+TEST_F(JournalTest, RecordsOfTheSameTimeAreToldApart) {
+    Journal journal;
+    Open(journal);
+    for (const char* record : {"a", "b", "KV00001 00:00:00.00", "KV00002 00:00:00.00"}) {
+        JournalEntry entry = StoreEntry("L", 1);
+        entry.record = record;
+        journal.Add(entry);
+    }
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    for (const char* known : {"a", "b", "KV00001 00:00:00.00", "KV00002 00:00:00.00"}) {
+        EXPECT_TRUE(journal.Contains("L", known)) << known;
+    }
+    for (const char* unknown : {"c", "KV00003 00:00:00.00", "KV00001 00:00:00.0"}) {
+        EXPECT_FALSE(journal.Contains("L", unknown)) << unknown;
+    }
+}
+
+// A journal written before records were keyed by their time still knows its records.
+TEST_F(JournalTest, AnOlderJournalGetsItsTimeKeysAtOpening) {
+    const std::string record = StoreEntry("Loop1", 5).record;
+    {
+        SqliteDatabase older;
+        std::string error;
+        ASSERT_TRUE(older.Open(Path(), error)) << error;
+        ASSERT_TRUE(older.Execute(
+            ("CREATE TABLE passing(id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, source TEXT "
+             "NOT NULL, record TEXT NOT NULL, token TEXT NOT NULL, received_ms INTEGER NOT NULL, "
+             "utc_offset INTEGER NOT NULL, chip TEXT NOT NULL, bib TEXT NOT NULL, race_time TEXT "
+             "NOT NULL, box_date TEXT NOT NULL, record_key INTEGER NOT NULL);"
+             "INSERT INTO passing VALUES(1, 0, 'Loop1', '" +
+             record + "', '1', 0, 0, 'KV00005', '5', '', '', " +
+             std::to_string(RecordKey("Loop1", record)) + ");")
+                .c_str(),
+            error))
+            << error;
+    }
+    Journal journal;
+    Open(journal);
+    EXPECT_TRUE(journal.Contains("Loop1", record));
+    EXPECT_FALSE(journal.Contains("Loop2", record));
+    journal.Add(StoreEntry("Loop1", 6));
+    std::string error;
+    EXPECT_TRUE(journal.Commit(error)) << error;
+}
+
 }  // namespace
 }  // namespace torvane

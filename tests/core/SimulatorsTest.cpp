@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -116,6 +117,14 @@ public:
         }
     }
 
+    // Closes the link with a reset, as the system does for a killed process with unread input.
+    void Reset() {
+        const linger abort{1, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(fd_);
+        fd_ = -1;
+    }
+
     // True when the peer closes (or resets) the link before sending anything more.
     bool ClosedByPeer(std::chrono::milliseconds wait = kPatience) {
         char byte;
@@ -146,6 +155,7 @@ public:
         }
     }
     bool Started() const { return started_; }
+    void Signal(int signal) { ::kill(static_cast<pid_t>(process_.processId()), signal); }
 
     // The exit status, or -1 when the tool does not end in time.
     int Finish() {
@@ -689,6 +699,39 @@ TEST(OstrakSimTest, DropsTheLinkOnceAfterTheGivenRequestsAndObeysTheOperator) {
     EXPECT_TRUE(EventuallyRefused(port, true));
     host.Write("refuse off\n");
     EXPECT_TRUE(EventuallyRefused(port, false));
+    host.Write("quit\n");
+    EXPECT_EQ(host.Finish(), 0);
+}
+
+// A peer killed with answers unread resets the link: the lines it sent before still count,
+// however late the host reads them.
+TEST(OstrakSimTest, LinesSentBeforeAResetAreAllRead) {
+    SKIP_WITHOUT_TOOLS();
+    TempFolder folder;
+    ToolProcess host("ostrak-sim",
+                     {"--port", "0", "--log", QString::fromStdString(folder.File("host.log"))});
+    const int port = host.ListeningPort();
+    ASSERT_GT(port, 0);
+    Socket link = Socket::Connect(port);
+    ASSERT_TRUE(link.Send("Ping()\r\n"));
+    ASSERT_EQ(link.ReadUntil('\n'), std::string("NFO:20"));
+    host.Signal(SIGSTOP);  // the lines wait in the host's socket
+    constexpr int kLines = 500;
+    std::string lines;
+    for (int i = 0; i < kLines; ++i) lines += "Ping()\r\n";
+    ASSERT_TRUE(link.Send(lines));
+    link.Send("GetMode()\r\n");  // left unanswered when the reset comes
+    link.Reset();
+    host.Signal(SIGCONT);
+    const auto pings = [&] {
+        const std::string log = torvane::test::ReadFile(folder.File("host.log"));
+        int count = 0;
+        for (std::size_t at = 0; (at = log.find(" Ping()", at)) != std::string::npos; ++at) ++count;
+        return count;
+    };
+    const auto deadline = Clock::now() + kPatience;
+    while (pings() < kLines + 1 && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(pings(), kLines + 1);
     host.Write("quit\n");
     EXPECT_EQ(host.Finish(), 0);
 }

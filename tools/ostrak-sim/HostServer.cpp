@@ -108,8 +108,10 @@ void HostServer::Run(const volatile std::sig_atomic_t& stop) {
             Link& link = *it;
             const short events = link.fd == watched[index].fd ? watched[index].revents : 0;
             bool open = link.fd >= 0;
-            if (open && (events & POLLOUT)) open = Flush(link);
+            // Read first: after a reset the kernel still hands over what arrived before it,
+            // which a failed write of answers must not throw away.
             if (open && (events & (POLLIN | POLLHUP | POLLERR))) open = ReadFrom(link);
+            if (open && (events & POLLOUT)) Flush(link);
             if (log_) log_->flush();
             it = link.fd >= 0 ? std::next(it) : links_.erase(it);
         }
@@ -182,10 +184,10 @@ bool HostServer::HandleLine(Link& link, const std::string& line, std::int64_t re
 
     const std::string answer =
         overlong ? ErrorAnswer(kInvalidCommand) : AnswerTo(ParseRequest(line));
-    if (!answer.empty()) {
+    if (!answer.empty() && !link.sendFailed) {
         if (options_.verbose) out_ << "> " << answer << std::endl;
         link.outbox += answer + "\n";
-        if (!Flush(link)) return false;
+        Flush(link);
     }
     ++requestsReceived_;
     if (options_.dropAfter > 0 && !dropDone_ && requestsReceived_ == options_.dropAfter) {
@@ -255,7 +257,7 @@ std::string HostServer::AnswerDetection(const Detection& detection) {
 }
 
 // False when the link has failed (then it is closed).
-bool HostServer::Flush(Link& link) {
+void HostServer::Flush(Link& link) {
     while (!link.outbox.empty()) {
         const ssize_t sent = ::send(link.fd, link.outbox.data(), link.outbox.size(), MSG_NOSIGNAL);
         if (sent > 0) {
@@ -263,13 +265,17 @@ bool HostServer::Flush(Link& link) {
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return true;
+            return;
         } else {
-            CloseLink(link, "failed while sending");
-            return false;
+            // A peer that reset the link may still have sent lines before: they are read to
+            // the end of the stream, which closes the link.
+            link.outbox.clear();
+            if (!link.sendFailed)
+                Event("link " + std::to_string(link.id) + " failed while sending");
+            link.sendFailed = true;
+            return;
         }
     }
-    return true;
 }
 
 void HostServer::CloseLink(Link& link, const std::string& why) {

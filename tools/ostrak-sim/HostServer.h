@@ -38,6 +38,7 @@ private:
         std::string inbox;
         std::string outbox;
         bool skippingLongLine = false;
+        bool sendFailed = false;  // answers are no longer sent; what arrived is still read
     };
 
     std::string Listen();
@@ -47,7 +48,7 @@ private:
     bool HandleLine(Link& link, const std::string& line, std::int64_t receivedNs, bool overlong);
     std::string AnswerTo(const HostRequest& request);
     std::string AnswerDetection(const Detection& detection);
-    bool Flush(Link& link);
+    void Flush(Link& link);
     void CloseLink(Link& link, const std::string& why);
     void ReadOperator();
     void HandleOperatorCommand(const std::string& command);
