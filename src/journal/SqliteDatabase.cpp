@@ -37,6 +37,18 @@ std::string SqliteDatabase::LastError() const {
     return db_ ? sqlite3_errmsg(db_) : "no database";
 }
 
+int SqliteDatabase::LastCode() const {
+    return db_ ? (sqlite3_extended_errcode(db_) & 0xff) : SQLITE_CANTOPEN;
+}
+
+std::int64_t SqliteDatabase::Changes() const {
+    return db_ ? sqlite3_changes64(db_) : 0;
+}
+
+void SqliteDatabase::SetBusyTimeout(int milliseconds) {
+    if (db_) sqlite3_busy_timeout(db_, milliseconds);
+}
+
 SqliteStatement::~SqliteStatement() {
     Finalize();
 }

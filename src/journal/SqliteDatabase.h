@@ -27,6 +27,12 @@ public:
     // Runs statements that return no rows; false with the reason in `error`.
     bool Execute(const char* sql, std::string& error);
     std::string LastError() const;
+    // SQLite's primary result code of the last call that failed (SQLITE_BUSY, SQLITE_FULL...).
+    int LastCode() const;
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    std::int64_t Changes() const;
+    // How long a statement waits for a lock another program holds before it fails.
+    void SetBusyTimeout(int milliseconds);
     sqlite3* Handle() const { return db_; }
 
 private:
