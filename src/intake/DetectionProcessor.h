@@ -41,6 +41,8 @@ public:
                        ManualDetectionInput& manualInput, std::function<void()> refreshButtons);
 
     void ProcessPassing(const ReceivedPassing& passing);
+    // Journals a passing that cannot be used, with the reason, as it was received.
+    void JournalRefused(const ReceivedPassing& passing, const char* reason);
     // True when a manual detection was inserted.
     bool InsertManualDetection();
     void ComputeRaceDayDates();
@@ -53,8 +55,8 @@ public:
 private:
     int DayOffsetOf(const std::string& boxDate) const;
     bool ParsePassingTime(const std::string& timeField, CChrono& time) const;
-    std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib = {},
-                                const std::string& raceTime = {});
+    std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib,
+                                const std::string& raceTime);
     void LogInvalidTime(const std::string& timeField) const;
     void SendToHost(std::int64_t passingId, const std::string& command);
 
@@ -67,6 +69,15 @@ private:
     ManualDetectionInput& manualInput_;
     std::function<void()> refreshButtons_;
 };
+
+// Why a journaled passing was not forwarded: the journal's own words, read by its exports.
+namespace not_forwarded {
+inline constexpr const char* kBadTime = "bad time";
+inline constexpr const char* kNoChip = "no chip";
+inline constexpr const char* kNoTime = "no time";
+inline constexpr const char* kFlowClosed = "flow closed";
+inline constexpr const char* kUnknownChip = "unknown chip";
+}  // namespace not_forwarded
 
 std::string DetectionListLine(const std::string& raceTime, const std::string& chip, int bib);
 

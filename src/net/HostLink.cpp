@@ -147,6 +147,7 @@ struct HostLink::Impl {
     std::uint64_t streamBytes = 0;  // appended since the connection opened
     std::uint64_t writtenBytes = 0;
     std::deque<std::pair<std::int64_t, std::uint64_t>> trackedEnds;
+    std::int64_t lastDelivered = 0;  // the highest tracked line reported delivered
     milliseconds stallLimit = HostLink::kStallLimit;
 };
 
@@ -352,6 +353,7 @@ bool HostLink::Impl::Adopt(std::uint64_t run, int socket) {
     streamBytes = 0;
     writtenBytes = 0;
     trackedEnds.clear();
+    lastDelivered = 0;
     PostNotice(HostNotice::Connected, run);  // under the lock: no notice 2 can follow a stop
     return true;
 }
@@ -498,7 +500,14 @@ void HostLink::Impl::ReportDelivered(std::uint64_t acknowledged) {
             trackedEnds.pop_front();
         }
     }
-    if (delivered > 0) PostToTarget(WM_HOST_DELIVERED, static_cast<std::intptr_t>(delivered));
+    if (delivered > 0) {
+        {
+            std::lock_guard guard(lock);
+            lastDelivered = delivered;
+        }
+        changed.notify_all();
+        PostToTarget(WM_HOST_DELIVERED, static_cast<std::intptr_t>(delivered));
+    }
 }
 
 void HostLink::Impl::Release(int socket) {
@@ -512,7 +521,10 @@ void HostLink::Impl::Release(int socket) {
             delivered = trackedEnds.front().first;
             trackedEnds.pop_front();
         }
-        if (delivered > 0) PostToTarget(WM_HOST_DELIVERED, static_cast<std::intptr_t>(delivered));
+        if (delivered > 0) {
+            lastDelivered = delivered;
+            PostToTarget(WM_HOST_DELIVERED, static_cast<std::intptr_t>(delivered));
+        }
         fd = -1;
         connected = false;
         connectedRun = 0;
@@ -570,6 +582,22 @@ bool HostLink::IsRunning() const {
 std::size_t HostLink::UnwrittenBytes() const {
     std::lock_guard guard(impl_->lock);
     return impl_->queued.size() - impl_->queuedOffset;
+}
+
+std::int64_t HostLink::DrainAndStop(std::chrono::milliseconds limit) {
+    std::int64_t delivered = 0;
+    {
+        std::unique_lock guard(impl_->lock);
+        impl_->changed.wait_for(guard, limit, [this] {
+            return !impl_->connected ||
+                   (impl_->queued.size() == impl_->queuedOffset && impl_->trackedEnds.empty());
+        });
+        delivered = impl_->lastDelivered;
+    }
+    impl_->Stop();
+    WaitUntilStopped(static_cast<int>(limit.count()) + 1000);
+    std::lock_guard guard(impl_->lock);
+    return std::max(delivered, impl_->lastDelivered);
 }
 
 bool HostLink::WaitUntilStopped(int timeoutMs) {

@@ -57,6 +57,11 @@ public:
     // Bytes queued for the open link and not yet written to its socket.
     std::size_t UnwrittenBytes() const;
 
+    // For a clean stop: waits up to `limit` until every queued byte has been written and
+    // acknowledged by the host's TCP, then ends the run. Returns the highest tracked line known
+    // to have reached the host (0 when none).
+    std::int64_t DrainAndStop(std::chrono::milliseconds limit);
+
     // Waits until no run is under way (tests); false on time-out.
     bool WaitUntilStopped(int timeoutMs);
     void SetStallLimitForTesting(std::chrono::milliseconds limit);

@@ -100,6 +100,7 @@ bool HeadlessApp::InitInstance() {
         exitCodeWithoutStart_ = 1;
         return false;
     }
+    core_->StartLinkForWaitingLines();
 
     commands_ = std::make_unique<OperatorCommands>(
         *core_, *manualInput_, [this](const std::string& text) { Print(text); },
@@ -116,7 +117,7 @@ bool HeadlessApp::InitInstance() {
 
 int HeadlessApp::ExitInstance() {
     if (!startupComplete_) return 0;
-    core_->DeliverPendingWork();
+    core_->Shutdown();
     WriteStopLine();
     return 0;
 }
