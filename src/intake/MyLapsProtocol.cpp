@@ -151,6 +151,7 @@ void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const st
     passing.source = source;
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
+    const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& record : records) {
         if (IsResend(source, record)) continue;
         passing.record = record;
@@ -171,11 +172,12 @@ void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const st
     passing.source = source;
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
+    const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& text : records) {
         if (IsResend(source, text)) continue;
         const PassingRecord record = ReadPassingRecord(text, today);
         if (!record.IsUsable()) {
-            Log(0, SkippedRecordLine(record));
+            processor_.Refusals().Refuse(SkippedRecordLine(record));
             continue;
         }
         passing.record = text;
