@@ -50,22 +50,23 @@ int DetectionProcessor::DayOffsetOf(const std::string& boxDate) const {
     return 0;
 }
 
-bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono& time) const {
+bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono& time) {
     const bool hundredths = !timeField.empty() && timeField.front() == ' ';
     if (hundredths ? time.ParseTime(Trim(timeField)) : time.ParseMilliTime(timeField)) return true;
     LogInvalidTime(timeField);
     return false;
 }
 
-void DetectionProcessor::LogInvalidTime(const std::string& timeField) const {
+void DetectionProcessor::LogInvalidTime(const std::string& timeField) {
     if (!timeField.empty() && timeField.front() == ' ') {
-        Log(0, Format(Tr("$$$ Invalid MyLaps time: %s\n", "$$$ Chrono MyLaps invalide : %s\n"),
-                      Trim(timeField).c_str()));
+        refused_.Refuse(
+            Format(Tr("$$$ Invalid MyLaps time: %s\n", "$$$ Chrono MyLaps invalide : %s\n"),
+                   Trim(timeField).c_str()));
         return;
     }
-    Log(0, Format(Tr("$$$ Invalid MyLaps (milli) time: %s\n",
-                     "$$$ Chrono MyLaps (milli) invalide : %s\n"),
-                  timeField.c_str()));
+    refused_.Refuse(Format(
+        Tr("$$$ Invalid MyLaps (milli) time: %s\n", "$$$ Chrono MyLaps (milli) invalide : %s\n"),
+        timeField.c_str()));
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/RunningState.h"
+#include "intake/RefusedRecordLog.h"
 #include "journal/Journal.h"
 
 namespace torvane {
@@ -46,6 +47,8 @@ public:
     // True when a manual detection was inserted.
     bool InsertManualDetection();
     void ComputeRaceDayDates();
+    // Where a passing refused for its time is told; the protocol layer groups them by message.
+    RefusedRecordLog& Refusals() { return refused_; }
     void TrackRaceDay();
 
     // The detector list offered for a manual detection: the fixed detector, then the
@@ -54,10 +57,10 @@ public:
 
 private:
     int DayOffsetOf(const std::string& boxDate) const;
-    bool ParsePassingTime(const std::string& timeField, CChrono& time) const;
+    bool ParsePassingTime(const std::string& timeField, CChrono& time);
     std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib,
                                 const std::string& raceTime);
-    void LogInvalidTime(const std::string& timeField) const;
+    void LogInvalidTime(const std::string& timeField);
     void SendToHost(std::int64_t passingId, const std::string& command);
 
     RunningState& state_;
@@ -68,6 +71,7 @@ private:
     StatusDisplay& status_;
     ManualDetectionInput& manualInput_;
     std::function<void()> refreshButtons_;
+    RefusedRecordLog refused_;
 };
 
 // Why a journaled passing was not forwarded: the journal's own words, read by its exports.

@@ -162,6 +162,7 @@ void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const st
     passing.source = source;
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
+    const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& record : records) {
         if (IsResend(source, record)) continue;
         passing.record = record;
@@ -182,12 +183,13 @@ void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const st
     passing.source = source;
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
+    const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& text : records) {
         if (IsResend(source, text)) continue;
         const PassingRecord record = ReadPassingRecord(text, today);
         passing.record = text;
         if (!record.IsUsable()) {
-            Log(0, SkippedRecordLine(record));
+            processor_.Refusals().Refuse(SkippedRecordLine(record));
             passing.chip = SafeField(record.chip, message);
             passing.boxDate = record.boxDate;
             processor_.JournalRefused(passing, RefusalReason(record.fault));

@@ -15,39 +15,8 @@
 namespace torvane {
 namespace {
 
-// "YYYY-MM-DD HH:MM:SS.mmm" of an instant, shifted by the given offset from UTC.
-std::string TimeText(std::int64_t utcMs, std::int64_t offsetSeconds) {
-    const std::time_t seconds =
-        static_cast<std::time_t>((utcMs >= 0 ? utcMs : utcMs - 999) / 1000 + offsetSeconds);
-    std::tm tm{};
-    if (!gmtime_r(&seconds, &tm)) return {};
-    const int ms = static_cast<int>(((utcMs % 1000) + 1000) % 1000);
-    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-}
-
 bool IsDamage(int code) {
     return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
-}
-
-std::int64_t LocalOffsetAt(std::int64_t utcMs) {
-    const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
-    std::tm tm{};
-    return localtime_r(&seconds, &tm) ? tm.tm_gmtoff : 0;
-}
-
-// A CSV field as spreadsheets read it: quoted when it holds a separator, a quote or a line end.
-void AppendCsvField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out.append(field);
-        return;
-    }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
 }
 
 }  // namespace
@@ -368,48 +337,6 @@ std::vector<ForwardedDetection> Journal::ForwardedBetween(std::int64_t fromUtcMs
     while (query.Step()) found.push_back({query.Int(0), query.Text(1)});
     if (query.Failed()) error = database_.LastError();
     return found;
-}
-
-bool Journal::ExportCsv(const std::string& path, std::size_t& rows, std::string& error) {
-    rows = 0;
-    if (!IsOpen()) {
-        error = openError_;
-        return false;
-    }
-    SqliteStatement query;
-    if (!query.Prepare(database_,
-                       "SELECT p.received_ms, p.utc_offset, p.source, p.record, p.chip, p.bib, "
-                       "p.race_time, s.sent FROM passing p LEFT JOIN (SELECT passing_id, "
-                       "MIN(sent_ms) AS sent FROM host_line GROUP BY passing_id) s ON "
-                       "s.passing_id = p.id ORDER BY p.id",
-                       error)) {
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = std::strerror(errno);
-        return false;
-    }
-    std::string text = "received,source,record,chip,bib,race_time,sent\r\n";
-    while (query.Step()) {
-        AppendCsvField(text, TimeText(query.Int(0), query.Int(1)));
-        for (int column = 2; column <= 6; ++column) {
-            text += ',';
-            AppendCsvField(text, query.Text(column));
-        }
-        text += ',';
-        if (!query.IsNull(7)) {
-            const std::int64_t sent = query.Int(7);
-            AppendCsvField(text, TimeText(sent, LocalOffsetAt(sent)));
-        }
-        text += "\r\n";
-        ++rows;
-    }
-    const bool written = !query.Failed() &&
-                         std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         std::fflush(file) == 0;
-    if (!written) error = query.Failed() ? database_.LastError() : std::strerror(errno);
-    return std::fclose(file) == 0 && written;
 }
 
 }  // namespace torvane

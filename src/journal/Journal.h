@@ -98,9 +98,6 @@ public:
     // The first host line of every journaled passing received in [fromUtcMs, toUtcMs], in order.
     std::vector<ForwardedDetection> ForwardedBetween(std::int64_t fromUtcMs, std::int64_t toUtcMs,
                                                      std::string& error);
-    // Every journaled passing as CSV (receive time, source, record, chip, bib, race time, sent
-    // time); false with the reason. Returns the number of rows in `rows`.
-    bool ExportCsv(const std::string& path, std::size_t& rows, std::string& error);
 
 private:
     struct PendingEntry {

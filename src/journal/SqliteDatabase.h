@@ -21,6 +21,9 @@ public:
 
     // Opens or creates the file; false with the reason in `error`.
     bool Open(const std::string& path, std::string& error);
+    // Opens an existing file for reading only, waiting up to `busyMs` for a lock; false with
+    // the reason in `error`.
+    bool OpenReadOnly(const std::string& path, int busyMs, std::string& error);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
 

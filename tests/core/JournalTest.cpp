@@ -6,6 +6,7 @@
 
 #include "journal/Journal.h"
 #include "journal/JournalSchema.h"
+#include "journal/JournalExport.h"
 #include "support/TempFolder.h"
 
 namespace torvane {
@@ -122,6 +123,30 @@ TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].line, "first 1");
     EXPECT_EQ(found[1].line, "again 2");
+
+    // The same, read from the file by a reader of its own, a chunk at a time; the reader may stop.
+    struct Case {
+        std::size_t chunkRows;
+        std::size_t stopAfterChunks;  // 0: never
+        std::vector<std::string> lines;
+        bool done;
+    } cases[] = {{1, 0, {"first 1", "again 2"}, true},
+                 {5, 0, {"first 1", "again 2"}, true},
+                 {1, 1, {"first 1"}, false}};
+    for (const Case& c : cases) {
+        std::vector<std::string> lines;
+        std::size_t chunks = 0;
+        const JournalReadResult read =
+            ReadForwardedSpan(journal.Path(), 1796733000001, 1796733000002, c.chunkRows,
+                              [&](std::vector<ForwardedDetection> chunk) {
+                                  EXPECT_LE(chunk.size(), c.chunkRows);
+                                  for (const ForwardedDetection& detection : chunk)
+                                      lines.push_back(detection.line);
+                                  return ++chunks != c.stopAfterChunks;
+                              });
+        EXPECT_EQ(lines, c.lines) << c.chunkRows;
+        EXPECT_EQ(read.done, c.done) << read.error;
+    }
 }
 
 TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
@@ -136,18 +161,26 @@ TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
     ASSERT_TRUE(journal.Commit(error));
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    std::size_t rows = 0;
-    ASSERT_TRUE(journal.ExportCsv(folder.Path() + "/out.csv", rows, error)) << error;
+    // Read through a connection of its own while the journal stays open.
+    const JournalReadResult written = ExportJournalCsv(journal.Path(), folder.Path() + "/out.csv");
     ::unsetenv("TZ");
     ::tzset();
-    EXPECT_EQ(rows, 2u);
+    ASSERT_TRUE(written.done) << written.error;
+    EXPECT_EQ(written.rows, 2u);
     EXPECT_EQ(ReadFile(folder.Path() + "/out.csv"),
               "received,source,record,chip,bib,race_time,sent\r\n"
               "2026-12-08 13:30:00.000,\"Loop,1\",\"KV\"\"1\"\"\",KV00000,0,12:00:00.12,"
               "2026-12-08 12:30:01.500\r\n"
               "2026-12-08 13:30:00.001,Loop2,KV0000112:00:01.123            261208,KV00001,1,"
               "12:00:00.12,\r\n");
-    EXPECT_FALSE(journal.ExportCsv(folder.Path() + "/no/such/folder.csv", rows, error));
+    const JournalReadResult refused =
+        ExportJournalCsv(journal.Path(), folder.Path() + "/no/such/folder.csv");
+    EXPECT_FALSE(refused.done);
+    EXPECT_EQ(refused.error, "No such file or directory");
+    const JournalReadResult noJournal =
+        ExportJournalCsv(folder.Path() + "/none.db", folder.Path() + "/out2.csv");
+    EXPECT_FALSE(noJournal.done);
+    EXPECT_FALSE(noJournal.error.empty());
 }
 
 // A passing with its host line, marked sent, costs less than 300 bytes on disk.
