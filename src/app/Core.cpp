@@ -188,6 +188,9 @@ void Core::Route(PostedMessageEvent& message) {
         case WM_HOST_DELIVERED:
             outbox_.OnDelivered(static_cast<std::int64_t>(message.wParam));
             break;
+        case WM_HOST_RESET:
+            OnHostReset();
+            break;
         case WM_LOG_LINE:
             logService_.DispatchPending();
             break;
