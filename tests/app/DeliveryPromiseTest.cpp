@@ -208,7 +208,7 @@ TEST_F(DeliveryPromiseTest, AKillWhileTheHostIsUpLosesNothing) {
     EXPECT_TRUE(torvane.WaitForExit());
 }
 
-// A journal that cannot be written acknowledges nothing, and says why.
+// A journal that cannot be opened acknowledges nothing, and says why once.
 TEST_F(DeliveryPromiseTest, AnUnwritableJournalAcknowledgesNothing) {
     ::mkdir((torvane.DataFolder() + "/Torvane-journal.db").c_str(), 0755);
     ASSERT_TRUE(StartTorvane());
@@ -221,7 +221,8 @@ TEST_F(DeliveryPromiseTest, AnUnwritableJournalAcknowledgesNothing) {
     EXPECT_NE(summary.find("acknowledged 0,"), std::string::npos) << summary;
     EXPECT_TRUE(torvane.WaitForOutput("$$$ Le journal des passages " + torvane.DataFolder() +
                                       "/Torvane-journal.db ne peut pas être ouvert"));
-    EXPECT_TRUE(torvane.WaitForOutput("$$$ Écriture du journal des passages impossible ("));
+    // Said once, not once per message: the passings wait at their source.
+    EXPECT_EQ(Count(torvane.Output(), "ne peut pas être ouvert"), 1u);
     torvane.Write("quit\n");
     EXPECT_TRUE(torvane.WaitForExit());
 }
