@@ -100,20 +100,20 @@ def parse_arguments():
                         help="how much slower each flush is in the slow-disk part")
     parser.add_argument("--backlog", type=int, default=10_000)
     parser.add_argument("--big-backlog", type=int, default=100_000)
-    parser.add_argument("--latency-seconds", type=int, default=10)
+    parser.add_argument("--latency-seconds", type=int, default=8)
     parser.add_argument("--cost-passings", type=int, default=300_000)
-    parser.add_argument("--rate-seconds", type=int, default=10)
+    parser.add_argument("--rate-seconds", type=int, default=8)
     parser.add_argument("--rate-start", type=int, default=40_000)
     parser.add_argument("--rate-ceiling", type=int, default=160_000)
-    parser.add_argument("--rate-runs", type=int, default=4)
-    parser.add_argument("--slow-rate-start", type=int, default=40_000)
+    parser.add_argument("--rate-runs", type=int, default=3)
+    parser.add_argument("--slow-rate-start", type=int, default=20_000)
     parser.add_argument("--slow-rate-runs", type=int, default=3)
     parser.add_argument("--per-store", type=int, default=10,
                         help="passings per Store in the sustained-rate runs")
     parser.add_argument("--status-rate", type=int, default=500,
                         help="passings per second while `status` is typed")
     parser.add_argument("--status-commands", type=int, default=20)
-    parser.add_argument("--status-spacing", type=float, default=0.5,
+    parser.add_argument("--status-spacing", type=float, default=0.3,
                         help="seconds between two `status` commands")
     parser.add_argument("--only", choices=NORMAL_RELAYS,
                         help="measure one relay (for profiling; no report)")
