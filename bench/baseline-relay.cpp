@@ -128,13 +128,16 @@ public:
 
     explicit BurstFile(int fd) : fd_(fd) {}
 
-    // Fills the ring; false when the file cannot hold it.
+    // Fills the ring, a block at a time; false when the file cannot hold it.
     bool Prepare() {
-        burst_.assign(kRingBytes, '\0');
-        const bool ready = WriteAll() && ::fdatasync(fd_) == 0;
+        bool ready = true;
+        for (std::size_t done = 0; ready && done < kRingBytes; done += kReceiveBlock) {
+            burst_.assign(kReceiveBlock, '\0');
+            ready = WriteAll();
+        }
         burst_.clear();
         at_ = 0;
-        return ready;
+        return ready && ::fdatasync(fd_) == 0;
     }
 
     void Add(std::string_view message) { burst_.append(message).push_back('$'); }
