@@ -22,7 +22,8 @@ import tempfile
 
 from measures import (Setup, measure_backlog, measure_cost, measure_latency, measure_status,
                       search_rate)
-from report import machine_text, mb, report, seconds_text, write_between_markers
+from report import (loop_gap_text, machine_text, mb, report, seconds_text, status_text,
+                    write_between_markers)
 from stage import Tools, log
 
 NORMAL_RELAYS = ("baseline", "durable", "torvane")
@@ -47,8 +48,7 @@ def run_status(setup, args, results):
     status = results["torvane"]["status"] = measure_status(
         setup, args.status_rate, args.status_commands, args.status_spacing)
     log(f"  status at {args.status_rate}/s: {status['answered']} of {status['commands']} "
-        f"answered, p50 {status['p50_ms']} ms, p95 {status['p95_ms']} ms; longest loop gap "
-        f"{status['loop_gap_ms']} ms")
+        f"answered, {status_text(status)}; longest loop gap {loop_gap_text(status)}")
 
 
 def run_normal(setup, args, relays):
