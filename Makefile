@@ -3,7 +3,8 @@
 #   make test      installs what is missing, builds everything and runs every test
 #   make install   installs the program, the simulators and their files under PREFIX
 #   make package   builds the Debian package torvane_<version>_<arch>.deb here
-#   make bench     builds an optimised Torvane and measures it against a minimal relay
+#   make bench     builds an optimised Torvane and measures it against two minimal relays
+#                  (BENCH_ARGS='--part normal' or '--part slow-disk' runs one part only)
 #   make asan, make tsan, make fuzz   the checked builds that CI runs after make test
 
 BUILD_DIR ?= build
@@ -82,8 +83,8 @@ fuzz: deps
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(BENCH_BUILD_DIR) -j$(JOBS) --target torvane mylaps-sim ostrak-sim \
-		baseline-relay -- --no-print-directory
-	@python3 bench/bench.py --build $(BENCH_BUILD_DIR) --out bench/RESULTS.md $(BENCH_ARGS)
+		baseline-relay slow-flush -- --no-print-directory
+	@python3 -B bench/bench.py --build $(BENCH_BUILD_DIR) --out bench/RESULTS.md $(BENCH_ARGS)
 
 # Renders every window into ./screenshots/*.png, without a desktop.
 screenshots: build

@@ -70,6 +70,21 @@ TEST_P(HeadlessSignalTest, EachSignalStopsItCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
+// The benchmark's watch of the window thread: its file is written when the program stops.
+TEST_F(HeadlessTest, TheLoopWatchWritesItsFileAtTheEnd) {
+    const std::string watchFile = torvane.DataFolder() + "/../loop-watch.txt";
+    QProcessEnvironment environment = torvane.Environment();
+    environment.insert("TORVANE_LOOP_WATCH", QString::fromStdString(watchFile));
+    torvane.Process().setProcessEnvironment(environment);
+    StartTorvane();
+    torvane.Write("status\n");
+    ASSERT_TRUE(torvane.WaitForOutput("Détections en attente : 0"));
+    EXPECT_EQ(ReadWholeFile(watchFile), "");
+    torvane.Write("quit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
+    EXPECT_EQ(ReadWholeFile(watchFile).rfind("longest_gap_ms ", 0), 0u) << ReadWholeFile(watchFile);
+}
+
 TEST_F(HeadlessTest, ForwardsPassingsBetweenTheTwoSimulatorsAndTakesCommands) {
     const std::string dir = torvane.DataFolder();
     WriteWholeFile(dir + "/ChipTable.dtb", "KV00001 101\nKV00002 102\n");

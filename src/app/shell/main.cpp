@@ -7,6 +7,7 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/HeadlessApp.h"
 #include "app/shell/LanguageSetting.h"
+#include "app/shell/LoopWatch.h"
 #include "app/shell/StandardOutput.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
@@ -31,6 +32,8 @@ template <typename App>
 int Run(App& torvane, QCoreApplication& application) {
     int code = 0;
     if (torvane.InitInstance()) {
+        // Only when the benchmark asks for it; it writes its file once the loop is over.
+        const auto loopWatch = torvane::LoopWatch::FromEnvironment();
         application.exec();
         code = torvane.ExitInstance();
     } else {
