@@ -65,6 +65,7 @@ Core::Core(Ports ports)
                                           }}),
       answers_(lists_.summary) {
     timers_->SetHandler([this](int id) { OnTimer(id); });
+    journal_.SetCommitFinishedNotice([] { PostToTarget(WM_JOURNAL_COMMITTED, 0); });
     burst_.SetReopenedHandler([this] {
         TakeUpWaitingLines();
         StartLinkForWaitingLines();
@@ -122,7 +123,7 @@ void Core::StartLinkForWaitingLines() {
 
 void Core::OnHostReset() {
     // The marks of the lines delivered just before the reset go to disk first.
-    FinishBurst();
+    burst_.Flush();
     std::string error;
     const std::size_t count = outbox_.RequeueSentSince(clock::NowMs() - kResetLookBackMs, error);
     if (count > 0) {
@@ -142,13 +143,13 @@ void Core::OnHostReset() {
 void Core::Shutdown() {
     // What the sources sent so far is journaled and acknowledged, and its lines handed over.
     DeliverPendingWork();
-    FinishBurst();
+    burst_.Flush();
     // The host gets what waits for it; what it has taken is recorded, the rest waits for the
     // next start.
     const std::int64_t delivered = hostLink_.DrainAndStop(kStopDrainLimit);
     DeliverPendingWork();
     if (delivered > 0) outbox_.OnDelivered(delivered);
-    burst_.Finish();
+    burst_.Flush();
 }
 
 void Core::DeliverPendingWork() {
@@ -188,6 +189,9 @@ void Core::Route(PostedMessageEvent& message) {
         case WM_HOST_DELIVERED:
             outbox_.OnDelivered(static_cast<std::int64_t>(message.wParam));
             break;
+        case WM_JOURNAL_COMMITTED:
+            burst_.OnCommitFinished();
+            break;
         case WM_HOST_RESET:
             OnHostReset();
             break;
@@ -225,9 +229,6 @@ void Core::LoadGeneralSettings() {
     state_.ignoreUnknownChips = ReadIniBool("Settings", "TorvIgnoreUnknownTags", false);
     WriteIniBool("Settings", "TorvIgnoreUnknownTags", state_.ignoreUnknownChips);
     state_.flowOpen = !state_.closeFlowAtStartup;
-    const int stallSeconds = std::max(1, ReadIniInt("Ostrak", "StallSeconds", 30));
-    WriteIniInt("Ostrak", "StallSeconds", stallSeconds);
-    hostLink_.SetStallLimitForTesting(std::chrono::seconds(stallSeconds));
 }
 
 void Core::LoadLogLevels() {

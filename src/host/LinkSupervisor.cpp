@@ -1,5 +1,8 @@
 #include "host/LinkSupervisor.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "app/OperatorPorts.h"
 #include "app/TimerService.h"
 #include "base/Logging.h"
@@ -85,6 +88,9 @@ void LinkSupervisor::StartLink(int retryDelaySeconds) {
     WriteIniInt("Ostrak", "Port", port);
     const std::string host = ReadIniString("Ostrak", "Host", LoopbackHostName());
     WriteIniString("Ostrak", "Host", host);
+    // How long a host may take none of what waits for it; an advanced key, not written back.
+    const int stallSeconds = ReadIniInt("Ostrak", "StallSeconds", 30);
+    hostLink_.SetStallLimitForTesting(std::chrono::seconds(std::clamp(stallSeconds, 1, 3600)));
     hostLink_.StartHostLink(host, port, retryDelaySeconds);
 }
 

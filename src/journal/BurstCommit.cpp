@@ -1,5 +1,7 @@
 #include "journal/BurstCommit.h"
 
+#include <iterator>
+
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
@@ -12,28 +14,71 @@ namespace torvane {
 
 void BurstCommit::DeferReply(std::unique_ptr<MyLapsMessage> message, bool acknowledgesPassings,
                              std::string logBefore, std::string logAfter) {
-    replies_.push_back(
-        {std::move(message), acknowledgesPassings, std::move(logBefore), std::move(logAfter)});
+    DeferredReply reply{std::move(message), std::move(logBefore), std::move(logAfter)};
+    if (acknowledgesPassings) {
+        gathering_.push_back(std::move(reply));
+    } else {
+        Send(reply);
+    }
 }
 
 bool BurstCommit::AcceptsPassings() const {
     return journal_.IsOpen();
 }
 
-bool BurstCommit::Finish() {
-    std::string error = journal_.OpenError();
-    const bool committed = journal_.IsOpen() && journal_.Commit(error);
-    if (!committed) {
+void BurstCommit::Finish() {
+    journal_.EndLookups();
+    if (!journal_.CommitInFlight() && !failing_) Kick();
+}
+
+// Starts the next commit with what gathered; with nothing to write, what the gathered
+// acknowledgements acknowledge is on disk already, and they leave.
+void BurstCommit::Kick() {
+    if (journal_.CommitInFlight()) return;
+    // A journal that could not be opened is tried again by Retry.
+    if (!journal_.IsOpen()) return;
+    if (!journal_.HasPending()) {
+        if (failing_) EndEpisode();
+        SendAll(gathering_);
+        return;
+    }
+    journal_.StartCommit();
+    inFlight_ = std::move(gathering_);
+    gathering_.clear();
+}
+
+void BurstCommit::OnCommitFinished() {
+    bool ok = false;
+    std::string error;
+    if (journal_.TakeCommitOutcome(ok, error)) Completed(ok, error);
+}
+
+void BurstCommit::Completed(bool ok, const std::string& error) {
+    if (!ok) {
+        // Everything stays: the batch is back in the journal, its acknowledgements ahead.
+        inFlight_.insert(inFlight_.end(), std::make_move_iterator(gathering_.begin()),
+                         std::make_move_iterator(gathering_.end()));
+        gathering_ = std::move(inFlight_);
+        inFlight_.clear();
+        withheld_ = gathering_.size();
         StartEpisode(error);
         // A damaged file is put aside at the next opening; what waits in memory goes there.
         if (journal_.IsDamaged()) journal_.Close();
-    } else if (failing_) {
-        EndEpisode();
+        return;
     }
+    if (failing_) EndEpisode();
     // Only lines whose passings are on disk leave.
-    if (committed) outbox_.HandOver();
-    SendReplies(committed);
-    return committed;
+    outbox_.HandOver();
+    SendAll(inFlight_);
+    Kick();
+}
+
+bool BurstCommit::Flush() {
+    Finish();
+    bool ok = !failing_;
+    std::string error;
+    while (ok && journal_.WaitForCommit(ok, error)) Completed(ok, error);
+    return ok;
 }
 
 void BurstCommit::StartEpisode(const std::string& error) {
@@ -53,23 +98,13 @@ void BurstCommit::EndEpisode() {
                      "acknowledgements were withheld)",
                      "+++ Le journal des passages est de nouveau écrit : les passages sont "
                      "acquittés (%zu acquittements retenus)"),
-                  held_.size()));
+                  withheld_));
+    withheld_ = 0;
 }
 
-void BurstCommit::SendReplies(bool committed) {
-    if (committed) {
-        for (DeferredReply& reply : held_) Send(reply);
-        held_.clear();
-    }
-    std::vector<DeferredReply> replies;
-    replies.swap(replies_);
-    for (DeferredReply& reply : replies) {
-        if (reply.acknowledgesPassings && !committed) {
-            held_.push_back(std::move(reply));
-        } else {
-            Send(reply);
-        }
-    }
+void BurstCommit::SendAll(Replies& replies) {
+    for (DeferredReply& reply : replies) Send(reply);
+    replies.clear();
 }
 
 void BurstCommit::Send(DeferredReply& reply) {
@@ -88,9 +123,9 @@ bool BurstCommit::OpenJournal(const std::string& path) {
                       journal_.KeptAsidePath().c_str()));
     }
     if (opened) return true;
-    lastTryMs_ = clock::NowMs();
     if (!failing_) {
         failing_ = true;
+        lastTryMs_ = clock::NowMs();
         Log(0, Format(Tr("$$$ The journal %s cannot be opened (%s): no passing will be "
                          "acknowledged until it can",
                          "$$$ Le journal des passages %s ne peut pas être ouvert (%s) : aucun "
@@ -108,11 +143,11 @@ bool BurstCommit::Reopen() {
     return true;
 }
 
-bool BurstCommit::Retry(std::int64_t nowMs) {
-    if (!failing_ || nowMs - lastTryMs_ < kRetryIntervalMs) return false;
+void BurstCommit::Retry(std::int64_t nowMs) {
+    if (!failing_ || journal_.CommitInFlight() || nowMs - lastTryMs_ < kRetryIntervalMs) return;
     lastTryMs_ = nowMs;
-    if (!journal_.IsOpen() && !Reopen()) return false;
-    return Finish();
+    if (!journal_.IsOpen() && !Reopen()) return;
+    Kick();
 }
 
 }  // namespace torvane

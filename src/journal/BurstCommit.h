@@ -13,13 +13,18 @@ class Outbox;
 class DetectionListener;
 struct MyLapsMessage;
 
-// Lets what a burst of messages produced leave only once it is on disk: at the end of each
-// burst the journal is committed once, then the new host lines are handed to the host link and
-// the replies go to the sources, in the order they were made. While the journal cannot be
-// written, replies that acknowledge passings are held with their messages (which keeps their
-// sources from being read further) and no new line leaves; the commit is tried again every few
-// seconds, and a journal that could not be opened is opened again. The operator is told once
-// when an episode starts and once when it ends. Used on the user-interface thread only.
+// Lets what a burst of messages produced leave only once it is on disk. At the end of a burst
+// its additions go to the journal's writer thread in one commit, unless a commit is under way:
+// then they gather and go with the next one, so a slow disk makes commits larger, not the
+// window thread slower. When a commit is done, its host lines are handed to the host link and
+// the acknowledgements it carries go to the sources, in the order they were made. Replies that
+// acknowledge nothing leave at the end of their burst.
+//
+// While the journal cannot be written, acknowledgements are held with their messages (which
+// keeps their sources from being read further) and no new line leaves; the commit is tried
+// again every few seconds, and a journal that could not be opened is opened again. The operator
+// is told once when an episode starts and once when it ends. Used on the user-interface thread
+// only.
 class BurstCommit {
 public:
     static constexpr std::int64_t kRetryIntervalMs = 3000;
@@ -32,15 +37,19 @@ public:
     void DeferReply(std::unique_ptr<MyLapsMessage> message, bool acknowledgesPassings,
                     std::string logBefore, std::string logAfter);
 
-    // Ends the burst. False when the journal could not be written.
-    bool Finish();
+    // Ends the burst: its additions are committed, now or after the commit under way.
+    void Finish();
+    // The journal's writer has finished a commit (posted by its thread).
+    void OnCommitFinished();
+    // Commits everything gathered so far and waits (at exit); false when the journal failed.
+    bool Flush();
+
     // Opens the journal at `path`; false (and the operator told) when it cannot be, in which
     // case Retry opens it again later. Logs a damaged file kept aside.
     bool OpenJournal(const std::string& path);
     // Every tick: a journal that is not open, or whose last commit failed, is tried again once
-    // the retry interval has passed. True when it has just come back.
-    bool Retry(std::int64_t nowMs);
-
+    // the retry interval has passed.
+    void Retry(std::int64_t nowMs);
     // Called when a journal that could not be opened has just been opened.
     void SetReopenedHandler(std::function<void()> handler) { reopened_ = std::move(handler); }
 
@@ -51,12 +60,14 @@ public:
 private:
     struct DeferredReply {
         std::unique_ptr<MyLapsMessage> message;
-        bool acknowledgesPassings;
         std::string logBefore;
         std::string logAfter;
     };
+    using Replies = std::vector<DeferredReply>;
 
-    void SendReplies(bool committed);
+    void Kick();
+    void Completed(bool ok, const std::string& error);
+    void SendAll(Replies& replies);
     void Send(DeferredReply& reply);
     void StartEpisode(const std::string& error);
     void EndEpisode();
@@ -65,9 +76,10 @@ private:
     Journal& journal_;
     Outbox& outbox_;
     DetectionListener& listener_;
-    std::vector<DeferredReply> replies_;
-    std::vector<DeferredReply> held_;  // acknowledgements waiting for a successful commit
+    Replies gathering_;  // acknowledgements for the next commit
+    Replies inFlight_;   // acknowledgements of the commit under way
     bool failing_ = false;
+    std::size_t withheld_ = 0;
     std::int64_t lastTryMs_ = 0;
     std::function<void()> reopened_;
 };

@@ -19,18 +19,33 @@ bool IsDamage(int code) {
     return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
 }
 
+// Whether the batch holds this record, forwarded.
+bool Forwarded(const JournalBatch& batch,
+               const std::unordered_multimap<std::int64_t, std::size_t>& keys, std::int64_t key,
+               std::string_view source, std::string_view record) {
+    const auto [first, last] = keys.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        const JournalEntry& entry = batch.entries[it->second].entry;
+        if (entry.source == source && entry.record == record && !entry.raceTime.empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool Journal::Open(const std::string& path, std::string& error) {
+    Close();
     path_ = path;
     keptAside_.clear();
     bool opened = OpenFile(path, error);
-    if (!opened && (damaged_ = IsDamage(database_.LastCode()))) {
-        database_.Close();
+    if (!opened && damaged_) {
+        Close();
         opened = KeepDamagedFileAside(error) && OpenFile(path, error);
     }
     if (!opened) {
-        database_.Close();
+        Close();
         openError_ = error;
         return false;
     }
@@ -39,11 +54,20 @@ bool Journal::Open(const std::string& path, std::string& error) {
     return true;
 }
 
+// The writer opens first: it makes the file, its WAL and its layout; then the look-ups' own
+// connection.
 bool Journal::OpenFile(const std::string& path, std::string& error) {
+    int code = 0;
+    if (!writer_.Open(path, error, code)) {
+        damaged_ = IsDamage(code);
+        return false;
+    }
     if (!database_.Open(path, error)) return false;
     database_.SetBusyTimeout(kBusyTimeoutMs);
-    return database_.Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) &&
-           PrepareJournalLayout(database_, error) && PrepareStatements(error);
+    return findRecord_.Prepare(database_,
+                               "SELECT source, record FROM passing WHERE time_key = ?1 AND "
+                               "record_key = ?2 AND kind != 2 AND race_time != ''",
+                               error);
 }
 
 // The damaged file and what SQLite kept beside it go to one name that says when; the next
@@ -67,31 +91,14 @@ bool Journal::KeepDamagedFileAside(std::string& error) {
 }
 
 void Journal::Close() {
-    insertPassing_.Finalize();
-    insertLine_.Finalize();
-    markSent_.Finalize();
+    bool ok = false;
+    std::string error;
+    WaitForCommit(ok, error);
+    EndLookups();
+    writer_.Close();
     findRecord_.Finalize();
-    inTransaction_ = false;
     database_.Close();
     openError_ = "closed";
-}
-
-bool Journal::PrepareStatements(std::string& error) {
-    return insertPassing_.Prepare(database_,
-                                  "INSERT INTO passing(id, kind, source, record, token, "
-                                  "received_ms, utc_offset, chip, bib, race_time, box_date, "
-                                  "record_key, time_key, reason) "
-                                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
-                                  error) &&
-           insertLine_.Prepare(
-               database_, "INSERT INTO host_line(seq, passing_id, line) VALUES(?,?,?)", error) &&
-           markSent_.Prepare(
-               database_, "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL AND seq <= ?2",
-               error) &&
-           findRecord_.Prepare(database_,
-                               "SELECT source, record FROM passing WHERE time_key = ?1 AND "
-                               "record_key = ?2 AND kind != 2 AND race_time != ''",
-                               error);
 }
 
 void Journal::ReadNextIds() {
@@ -129,135 +136,108 @@ bool Journal::StoredContains(std::int64_t key, std::string_view source, std::str
 
 bool Journal::Contains(std::string_view source, std::string_view record) {
     const std::int64_t key = RecordKey(source, record);
-    const auto [first, last] = pendingKeys_.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-        const JournalEntry& entry = pendingEntries_[it->second].entry;
-        if (entry.source == source && entry.record == record && !entry.raceTime.empty()) {
-            return true;
-        }
-    }
-    return StoredContains(key, source, record);
+    return Forwarded(pending_, pendingKeys_, key, source, record) ||
+           Forwarded(inFlight_, inFlightKeys_, key, source, record) ||
+           StoredContains(key, source, record);
+}
+
+void Journal::EndLookups() {
+    if (!inTransaction_) return;
+    inTransaction_ = false;
+    std::string ignored;
+    database_.Execute("COMMIT", ignored);
 }
 
 std::int64_t Journal::Add(JournalEntry entry) {
     const std::int64_t id = nextPassingId_++;
     const std::int64_t key = RecordKey(entry.source, entry.record);
-    if (entry.kind != PassingKind::Manual) pendingKeys_.emplace(key, pendingEntries_.size());
-    pendingEntries_.push_back({id, key, std::move(entry)});
+    if (entry.kind != PassingKind::Manual) pendingKeys_.emplace(key, pending_.entries.size());
+    pending_.entries.push_back({id, key, std::move(entry)});
     return id;
 }
 
 std::int64_t Journal::AddHostLine(std::int64_t passingId, std::string line) {
     const std::int64_t seq = nextSeq_++;
-    pendingLines_.push_back({seq, passingId, std::move(line)});
+    pending_.lines.push_back({seq, passingId, std::move(line)});
     return seq;
 }
 
 void Journal::MarkSent(std::int64_t seq, std::int64_t utcMs) {
-    if (seq <= pendingSentSeq_) return;
-    pendingSentSeq_ = seq;
-    pendingSentMs_ = utcMs;
+    if (seq <= pending_.sentSeq) return;
+    pending_.sentSeq = seq;
+    pending_.sentMs = utcMs;
 }
 
-bool Journal::HasPending() const {
-    return !pendingEntries_.empty() || !pendingLines_.empty() || pendingSentSeq_ != 0;
+void Journal::SetCommitFinishedNotice(std::function<void()> notice) {
+    writer_.SetFinishedNotice(std::move(notice));
 }
 
-bool Journal::WritePending(std::string& error) {
-    for (const PendingEntry& pending : pendingEntries_) {
-        const JournalEntry& e = pending.entry;
-        insertPassing_.Reset();
-        insertPassing_.Bind(1, pending.id);
-        insertPassing_.Bind(2, static_cast<std::int64_t>(e.kind));
-        insertPassing_.Bind(3, e.source);
-        insertPassing_.Bind(4, e.record);
-        insertPassing_.Bind(5, e.token);
-        insertPassing_.Bind(6, e.receivedUtcMs);
-        insertPassing_.Bind(7, static_cast<std::int64_t>(e.utcOffsetSeconds));
-        insertPassing_.Bind(8, e.chip);
-        insertPassing_.Bind(9, e.bib);
-        insertPassing_.Bind(10, e.raceTime);
-        insertPassing_.Bind(11, e.boxDate);
-        insertPassing_.Bind(12, pending.key);
-        insertPassing_.Bind(13, RecordTimeKey(e.record));
-        insertPassing_.Bind(14, e.reason);
-        insertPassing_.Step();
-        if (insertPassing_.Failed()) break;
-    }
-    const bool passingsFailed = insertPassing_.Failed();
-    if (passingsFailed) error = database_.LastError();
-    insertPassing_.Reset();
-    if (passingsFailed) return false;
-    for (const PendingLine& line : pendingLines_) {
-        insertLine_.Reset();
-        insertLine_.Bind(1, line.seq);
-        insertLine_.Bind(2, line.passingId);
-        insertLine_.Bind(3, line.text);
-        insertLine_.Step();
-        const bool failed = insertLine_.Failed();
-        if (failed) error = database_.LastError();
-        insertLine_.Reset();
-        if (failed) return false;
-    }
-    if (pendingSentSeq_ != 0) {
-        markSent_.Reset();
-        markSent_.Bind(1, pendingSentMs_);
-        markSent_.Bind(2, pendingSentSeq_);
-        markSent_.Step();
-        const bool failed = markSent_.Failed();
-        markSent_.Reset();
-        if (failed) {
-            error = database_.LastError();
-            return false;
-        }
-    }
+bool Journal::StartCommit() {
+    if (!IsOpen() || CommitInFlight() || !HasPending()) return false;
+    // Look-ups after this see the commit's rows once it is done, or find them in flight.
+    EndLookups();
+    inFlight_ = std::move(pending_);
+    inFlightKeys_ = std::move(pendingKeys_);
+    pending_ = JournalBatch();
+    pendingKeys_ = KeyIndex();
+    writer_.Start(inFlight_);
     return true;
 }
 
-bool Journal::EndReadTransaction() {
-    if (!inTransaction_) return true;
-    inTransaction_ = false;
-    std::string ignored;
-    return database_.Execute("COMMIT", ignored);
+bool Journal::TakeCommitOutcome(bool& ok, std::string& error) {
+    JournalWriter::Outcome outcome;
+    if (!writer_.TakeOutcome(outcome)) return false;
+    Finished(ok = outcome.ok, outcome);
+    error = outcome.error;
+    return true;
+}
+
+bool Journal::WaitForCommit(bool& ok, std::string& error) {
+    if (!CommitInFlight()) return false;
+    const JournalWriter::Outcome outcome = writer_.Wait();
+    Finished(ok = outcome.ok, outcome);
+    error = outcome.error;
+    return true;
+}
+
+void Journal::Finished(bool ok, const JournalWriter::Outcome& outcome) {
+    // A snapshot taken before the commit ended would not show its rows.
+    EndLookups();
+    if (ok) {
+        if (!inFlight_.lines.empty()) committedSeq_ = inFlight_.lines.back().seq;
+        ++commits_;
+        inFlight_.Clear();
+        inFlightKeys_.clear();
+        return;
+    }
+    damaged_ = IsDamage(outcome.code);
+    // The batch goes back ahead of what gathered since; its keys follow it.
+    inFlight_.Append(std::move(pending_));
+    pending_ = std::move(inFlight_);
+    inFlight_ = JournalBatch();
+    inFlightKeys_.clear();
+    pendingKeys_.clear();
+    for (std::size_t i = 0; i < pending_.entries.size(); ++i) {
+        if (pending_.entries[i].entry.kind != PassingKind::Manual) {
+            pendingKeys_.emplace(pending_.entries[i].key, i);
+        }
+    }
 }
 
 bool Journal::Commit(std::string& error) {
+    bool ok = true;
+    if (WaitForCommit(ok, error) && !ok) return false;
     if (!HasPending()) {
-        EndReadTransaction();
+        EndLookups();
         return true;
     }
     if (!IsOpen()) {
         error = openError_;
         return false;
     }
-    if (!inTransaction_ && !database_.Execute("BEGIN", error)) return false;
-    inTransaction_ = false;
-    if (!WritePending(error) || !database_.Execute("COMMIT", error)) {
-        std::string ignored;
-        database_.Execute("ROLLBACK", ignored);
-        damaged_ = IsDamage(database_.LastCode());
-        return false;
-    }
-    if (!pendingLines_.empty()) committedSeq_ = pendingLines_.back().seq;
-    ReleasePending();
-    pendingSentSeq_ = 0;
-    pendingSentMs_ = 0;
-    ++commits_;
-    return true;
-}
-
-// A flood leaves large buffers behind: they are given back rather than kept for the next one.
-void Journal::ReleasePending() {
-    constexpr std::size_t kKept = 1024;
-    if (pendingEntries_.capacity() > kKept) {
-        std::vector<PendingEntry>().swap(pendingEntries_);
-        std::vector<PendingLine>().swap(pendingLines_);
-        std::unordered_multimap<std::int64_t, std::size_t>().swap(pendingKeys_);
-        return;
-    }
-    pendingEntries_.clear();
-    pendingLines_.clear();
-    pendingKeys_.clear();
+    StartCommit();
+    WaitForCommit(ok, error);
+    return ok;
 }
 
 std::size_t Journal::WaitingLineCount(std::string& error) {
@@ -292,28 +272,36 @@ std::vector<WaitingHostLine> Journal::WaitingLinesFrom(std::int64_t fromSeq, std
 // end of the sent ones: found from the end of the table, without an index on the sent time.
 std::size_t Journal::UnmarkSentSince(std::int64_t sinceUtcMs, std::int64_t& firstSeq,
                                      std::string& error) {
-    SqliteStatement before, unmark;
-    if (!IsOpen() || HasPending() || !EndReadTransaction() ||
-        !before.Prepare(database_,
-                        "SELECT seq FROM host_line WHERE sent_ms IS NOT NULL AND sent_ms < ?1 "
-                        "ORDER BY seq DESC LIMIT 1",
-                        error) ||
-        !unmark.Prepare(database_,
-                        "UPDATE host_line SET sent_ms = NULL WHERE seq > ?1 AND "
-                        "sent_ms IS NOT NULL",
-                        error)) {
-        return 0;
-    }
-    before.Bind(1, sinceUtcMs);
-    const std::int64_t last = before.Step() ? before.Int(0) : 0;
-    unmark.Bind(1, last);
-    unmark.Step();
-    if (before.Failed() || unmark.Failed()) {
-        error = database_.LastError();
-        return 0;
-    }
-    firstSeq = last + 1;
-    return static_cast<std::size_t>(database_.Changes());
+    if (!IsOpen() || HasPending() || CommitInFlight()) return 0;
+    std::size_t count = 0;
+    EndLookups();
+    writer_.Run(
+        [&](SqliteDatabase& database, std::string& failure) {
+            SqliteStatement before, unmark;
+            if (!before.Prepare(database,
+                                "SELECT seq FROM host_line WHERE sent_ms IS NOT NULL AND "
+                                "sent_ms < ?1 ORDER BY seq DESC LIMIT 1",
+                                failure) ||
+                !unmark.Prepare(database,
+                                "UPDATE host_line SET sent_ms = NULL WHERE seq > ?1 AND "
+                                "sent_ms IS NOT NULL",
+                                failure)) {
+                return false;
+            }
+            before.Bind(1, sinceUtcMs);
+            const std::int64_t last = before.Step() ? before.Int(0) : 0;
+            unmark.Bind(1, last);
+            unmark.Step();
+            if (before.Failed() || unmark.Failed()) {
+                failure = database.LastError();
+                return false;
+            }
+            firstSeq = last + 1;
+            count = static_cast<std::size_t>(database.Changes());
+            return true;
+        },
+        error);
+    return count;
 }
 
 std::vector<ForwardedDetection> Journal::ForwardedBetween(std::int64_t fromUtcMs,

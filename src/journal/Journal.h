@@ -1,34 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "journal/JournalBatch.h"
+#include "journal/JournalEntry.h"
+#include "journal/JournalWriter.h"
 #include "journal/RecordKey.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
-
-enum class PassingKind : int { Store = 0, Passing = 1, Manual = 2 };
-
-// One passing as received, or one manual detection, with the detection made from it.
-struct JournalEntry {
-    PassingKind kind = PassingKind::Store;
-    std::string source;  // the source's name, or the detector of a manual detection
-    std::string record;  // the record as received (a manual detection: what the operator gave)
-    std::string token;   // the message's acknowledgement token
-    std::int64_t receivedUtcMs = 0;
-    int utcOffsetSeconds = 0;  // local time = UTC + offset
-    // The detection; empty texts where none was made (a bad time, a closed flow...).
-    std::string chip;
-    std::string bib;  // the bib, or the chip code of a chip missing from the table
-    std::string raceTime;
-    std::string boxDate;  // YYYYMMDD
-    // Why no detection was forwarded (a bad time, a closed flow...); empty when one was.
-    std::string reason;
-};
 
 // A host line still waiting for the host, in the order of its sequence number.
 struct WaitingHostLine {
@@ -43,19 +28,20 @@ struct ForwardedDetection {
 };
 
 // The passing journal and the host outbox, in one SQLite file beside the settings. Additions
-// wait in memory until Commit writes them all in one transaction (one disk flush per burst);
-// a commit that fails keeps them for the next one. The look-ups of a burst share one read
-// transaction, which its commit ends. Used on the user-interface thread only.
+// gather in memory; a commit hands them to the journal's writer thread, which writes them in one
+// transaction (one disk flush) while the next ones gather. A commit that fails gives its batch
+// back, ahead of what gathered since. Look-ups read through a connection of their own, those of
+// a burst in one read transaction. Used on the user-interface thread only.
 class Journal {
 public:
     static constexpr const char* kFileName = "Torvane-journal.db";
-    // How long a statement waits for a lock that another program holds.
-    static constexpr int kBusyTimeoutMs = 250;
+    static constexpr int kBusyTimeoutMs = JournalWriter::kBusyTimeoutMs;
 
     // Opens (or creates) the file in WAL mode with full synchronous writes and brings an older
     // layout up to date; false with the reason. A file that SQLite finds damaged is kept aside
     // (KeptAsidePath) and a new journal starts. A journal that is not open refuses every commit.
     bool Open(const std::string& path, std::string& error);
+    // Closes the file once the commit under way is done (its outcome is taken).
     void Close();
     bool IsOpen() const { return database_.IsOpen(); }
     const std::string& Path() const { return path_; }
@@ -65,9 +51,11 @@ public:
     // Whether SQLite found the file damaged at the last failed opening or commit.
     bool IsDamaged() const { return damaged_; }
 
-    // Whether this source's record was forwarded already (or waits for the next commit so).
-    // A record that was journaled without being forwarded is not a resend.
+    // Whether this source's record was forwarded already (or will be, once committed). A record
+    // that was journaled without being forwarded is not a resend.
     bool Contains(std::string_view source, std::string_view record);
+    // Ends the read transaction of a burst's look-ups.
+    void EndLookups();
 
     // Adds a passing or a manual detection; returns its id.
     std::int64_t Add(JournalEntry entry);
@@ -76,12 +64,27 @@ public:
     // Every line up to `seq` has reached the host's TCP stack.
     void MarkSent(std::int64_t seq, std::int64_t utcMs);
 
-    bool HasPending() const;
-    // How many commits have written something (one per burst that brought work).
+    // Whether additions wait for a commit (not counting the one under way).
+    bool HasPending() const { return !pending_.Empty(); }
+    // How many commits have written something.
     std::size_t CommitCount() const { return commits_; }
-    // Writes everything added since the last successful commit; false (everything kept) with
-    // the reason.
+
+    // Hands what gathered to the writer thread; false when a commit is under way already, when
+    // nothing gathered, or when the journal is not open.
+    bool StartCommit();
+    bool CommitInFlight() const { return writer_.InFlight(); }
+    // The outcome of the commit under way, once it has finished: true when one was taken, with
+    // `ok` and the reason of a failure in `error`.
+    bool TakeCommitOutcome(bool& ok, std::string& error);
+    // Waits for the commit under way, if one is, and takes its outcome.
+    bool WaitForCommit(bool& ok, std::string& error);
+    // Writes everything added so far and waits; false (everything kept) with the reason.
     bool Commit(std::string& error);
+    // Called on the writer thread whenever a commit has finished.
+    void SetCommitFinishedNotice(std::function<void()> notice);
+    void SetCommitGateForTesting(std::function<void()> gate) {
+        writer_.SetGateForTesting(std::move(gate));
+    }
 
     // The highest sequence number on disk.
     std::int64_t CommittedSeq() const { return committedSeq_; }
@@ -92,7 +95,7 @@ public:
     std::vector<WaitingHostLine> WaitingLinesFrom(std::int64_t fromSeq, std::size_t limit,
                                                   std::string& error);
     // Makes the lines marked sent at or after `sinceUtcMs` wait again; how many, and the first
-    // of them in `firstSeq`. Nothing may be pending.
+    // of them in `firstSeq`. Nothing may be pending or under way.
     std::size_t UnmarkSentSince(std::int64_t sinceUtcMs, std::int64_t& firstSeq,
                                 std::string& error);
     // The first host line of every journaled passing received in [fromUtcMs, toUtcMs], in order.
@@ -100,45 +103,30 @@ public:
                                                      std::string& error);
 
 private:
-    struct PendingEntry {
-        std::int64_t id;
-        std::int64_t key;
-        JournalEntry entry;
-    };
-    struct PendingLine {
-        std::int64_t seq;
-        std::int64_t passingId;
-        std::string text;
-    };
+    using KeyIndex = std::unordered_multimap<std::int64_t, std::size_t>;  // key -> entry
 
     bool OpenFile(const std::string& path, std::string& error);
     bool KeepDamagedFileAside(std::string& error);
-    bool EndReadTransaction();
-    bool PrepareStatements(std::string& error);
     void ReadNextIds();
-    bool WritePending(std::string& error);
-    void ReleasePending();
+    void Finished(bool ok, const JournalWriter::Outcome& outcome);
     bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
 
-    SqliteDatabase database_;
+    JournalWriter writer_;
+    SqliteDatabase database_;  // the look-ups' connection
+    SqliteStatement findRecord_;
     std::string path_;
     std::string openError_ = "not opened";
     std::string keptAside_;
     bool inTransaction_ = false;
     bool damaged_ = false;
-    SqliteStatement insertPassing_;
-    SqliteStatement insertLine_;
-    SqliteStatement markSent_;
-    SqliteStatement findRecord_;
 
     std::int64_t nextPassingId_ = 1;
     std::int64_t nextSeq_ = 1;
     std::int64_t committedSeq_ = 0;
-    std::vector<PendingEntry> pendingEntries_;
-    std::vector<PendingLine> pendingLines_;
-    std::unordered_multimap<std::int64_t, std::size_t> pendingKeys_;  // key -> pendingEntries_
-    std::int64_t pendingSentSeq_ = 0;
-    std::int64_t pendingSentMs_ = 0;
+    JournalBatch pending_;   // gathering
+    KeyIndex pendingKeys_;   // of pending_.entries
+    JournalBatch inFlight_;  // the writer's while a commit is under way
+    KeyIndex inFlightKeys_;  // of inFlight_.entries
     std::size_t commits_ = 0;
 };
 

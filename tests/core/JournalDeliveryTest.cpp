@@ -2,11 +2,14 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <thread>
 
 #include "base/Clock.h"
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
+#include "journal/SqliteDatabase.h"
 #include "net/MyLapsMessage.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
@@ -91,6 +94,37 @@ TEST_F(JournalDeliveryTest, StoresOfOneBurstShareOneCommit) {
     ASSERT_NE(lastPassing, log.rend());
     ASSERT_NE(firstAck, log.end());
     EXPECT_LT(lastPassing.base() - log.begin(), firstAck - log.begin());
+}
+
+// Commits run on the journal's thread and may end at any moment of the window thread's work:
+// while one is held back, the window thread goes on and the next Store gathers, and no
+// acknowledgement leaves before the passings it acknowledges are on disk.
+TEST_F(JournalDeliveryTest, AnAcknowledgementNeverLeavesBeforeItsCommit) {
+    const auto holding = std::make_shared<std::atomic<bool>>(true);
+    harness.core().PassingJournal().SetCommitGateForTesting([holding] {
+        while (*holding) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    const auto onDisk = [&] {
+        SqliteDatabase reader;
+        SqliteStatement count;
+        std::string error;
+        if (!reader.Open(harness.core().PassingJournal().Path(), error) ||
+            !count.Prepare(reader, "SELECT COUNT(*) FROM passing", error) || !count.Step()) {
+            return std::int64_t{-1};
+        }
+        return count.Int(0);
+    };
+    ASSERT_TRUE(source.Send(Store({1}, 1)));
+    ASSERT_TRUE(WaitUntil([&] { return harness.DetectionLines().size() == 1; }));
+    ASSERT_TRUE(source.Send(Store({2}, 2)));
+    ASSERT_TRUE(WaitUntil([&] { return harness.DetectionLines().size() == 2; }));
+    source.ReadFor(300);
+    EXPECT_EQ(source.received, "");
+    EXPECT_EQ(onDisk(), 0);
+
+    *holding = false;
+    ASSERT_TRUE(source.WaitFor("Bag@AckStore@1$Bag@AckStore@2$"));
+    EXPECT_EQ(onDisk(), 2);
 }
 
 // A resent Store is acknowledged again, but nothing of it is forwarded, listed or recorded,

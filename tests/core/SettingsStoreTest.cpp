@@ -261,7 +261,7 @@ TEST(FirstStartTest, LeavesEveryStartUpKeyWithItsDefault) {
           "LogFileLevel=75", "[MyLaps]", "Port=3097"}) {
         EXPECT_NE(file.find(expected), std::string::npos) << expected << "\n" << file;
     }
-    EXPECT_EQ(file.find("[Ostrak]"), std::string::npos);
+    EXPECT_EQ(file.find("[Ostrak]"), std::string::npos) << file;
     EXPECT_FALSE(harness.core().State().flowOpen);
 }
 

@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         Intake intake;
         intake.protocol.OnMessage(std::make_unique<MyLapsMessage>(1, text));
-        intake.burst.Finish();
+        intake.burst.Flush();
         lines = TakePendingLogLines();
         for (const WaitingHostLine& line : intake.outbox.Waiting()) commands.push_back(line.text);
     }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/Core.h"
+#include "base/SettingsStore.h"
 #include "support/CoreFakes.h"
 #include "support/CoreHarness.h"
 #include "ui/CTorvaneDlg.h"
@@ -36,6 +37,8 @@ public:
     ActivityWindowHarness() {
         core = std::make_unique<Core>(Core::Ports{dialogs, status, manual, &timers});
         core->AttachMessageTarget();
+        MakeDirectories(GetDataFolder());
+        core->OpenJournal();
     }
 
     ~ActivityWindowHarness() {

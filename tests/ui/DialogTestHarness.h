@@ -20,6 +20,7 @@
 
 #include "app/Core.h"
 #include "app/OperatorPorts.h"
+#include "base/SettingsStore.h"
 #include "support/CoreFakes.h"
 #include "support/CoreHarness.h"
 
@@ -46,6 +47,8 @@ public:
         : core(std::make_unique<Core>(
               Core::Ports{dialogs, status, manual, useFakeTimers ? &timers : nullptr})) {
         core->AttachMessageTarget();
+        MakeDirectories(GetDataFolder());
+        core->OpenJournal();
     }
 
     // The settings file's lines without the blank lines between sections.

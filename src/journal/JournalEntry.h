@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace torvane {
+
+enum class PassingKind : int { Store = 0, Passing = 1, Manual = 2 };
+
+// One passing as received, or one manual detection, with the detection made from it.
+struct JournalEntry {
+    PassingKind kind = PassingKind::Store;
+    std::string source;  // the source's name, or the detector of a manual detection
+    std::string record;  // the record as received (a manual detection: what the operator gave)
+    std::string token;   // the message's acknowledgement token
+    std::int64_t receivedUtcMs = 0;
+    int utcOffsetSeconds = 0;  // local time = UTC + offset
+    // The detection; empty texts where none was made (a bad time, a closed flow...).
+    std::string chip;
+    std::string bib;  // the bib, or the chip code of a chip missing from the table
+    std::string raceTime;
+    std::string boxDate;  // YYYYMMDD
+    // Why no detection was forwarded (a bad time, a closed flow...); empty when one was.
+    std::string reason;
+};
+
+}  // namespace torvane
