@@ -1,7 +1,5 @@
 #include "host/LinkSupervisor.h"
 
-#include "app/OperatorPorts.h"
-#include "app/TimerService.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -10,6 +8,8 @@
 #include "journal/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
+#include "state/OperatorPorts.h"
+#include "state/TimerService.h"
 
 namespace torvane {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/Core.h"
-#include "app/OperatorPorts.h"
+#include "state/OperatorPorts.h"
 #include "support/CoreFakes.h"
 #include "support/CoreHarness.h"
 
