@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/ValidationResult.h"
+#include "state/ValidationResult.h"
 
 // The configuration dialog's sequence without its window: the values it shows, the checks of
 // what the operator typed, and what OK changes in the settings and the running state.

@@ -5,11 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ActivityLists.h"
 #include "app/LogService.h"
-#include "app/OperatorPorts.h"
-#include "app/RunningState.h"
-#include "app/TimerService.h"
 #include "base/Logging.h"
 #include "base/MemoryReturn.h"
 #include "host/HostAnswerHandler.h"
@@ -22,6 +18,10 @@
 #include "journal/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
+#include "state/ActivityLists.h"
+#include "state/OperatorPorts.h"
+#include "state/RunningState.h"
+#include "state/TimerService.h"
 
 namespace torvane {
 

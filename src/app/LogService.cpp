@@ -1,7 +1,7 @@
 #include "app/LogService.h"
 
-#include "app/ActivityLists.h"
 #include "base/Logging.h"
+#include "state/ActivityLists.h"
 
 namespace torvane {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/JournalActions.h"
-#include "app/OperatorPorts.h"
-#include "app/RunningState.h"
+#include "state/OperatorPorts.h"
+#include "state/RunningState.h"
 
 namespace torvane {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/SummaryItem.h"
+#include "state/SummaryItem.h"
 
 namespace torvane {
 

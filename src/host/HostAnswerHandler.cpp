@@ -2,9 +2,9 @@
 
 #include <QMetaObject>
 
-#include "app/ActivityLists.h"
 #include "base/Logging.h"
 #include "host/HostAnswerDecoder.h"
+#include "state/ActivityLists.h"
 
 namespace torvane {
 

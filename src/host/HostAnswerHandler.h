@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/NamedLock.h"
-#include "host/SummaryItem.h"
+#include "state/SummaryItem.h"
 
 namespace torvane {
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/RunningState.h"
+#include "state/RunningState.h"
 
 namespace torvane {
 

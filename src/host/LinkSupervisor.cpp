@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/OperatorPorts.h"
-#include "app/TimerService.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -13,6 +11,8 @@
 #include "journal/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
+#include "state/OperatorPorts.h"
+#include "state/TimerService.h"
 
 namespace torvane {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/RunningState.h"
+#include "state/RunningState.h"
 
 namespace torvane {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/RunningState.h"
+#include "state/RunningState.h"
 
 namespace torvane {
 

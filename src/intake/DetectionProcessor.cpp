@@ -1,16 +1,16 @@
 #include "intake/DetectionProcessor.h"
 
-#include "app/ActivityLists.h"
-#include "app/OperatorPorts.h"
 #include "base/CalendarText.h"
+#include "base/Chrono.h"
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
 #include "host/HostRequests.h"
-#include "intake/Chrono.h"
 #include "intake/DagFile.h"
 #include "journal/Outbox.h"
+#include "state/ActivityLists.h"
+#include "state/OperatorPorts.h"
 #include "tables/DagTable.h"
 
 namespace torvane {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/RunningState.h"
 #include "intake/RefusedRecordLog.h"
 #include "journal/Journal.h"
+#include "state/RunningState.h"
 
 namespace torvane {
 

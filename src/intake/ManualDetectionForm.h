@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorPorts.h"
-#include "app/RunningState.h"
-#include "app/ValidationResult.h"
+#include "state/OperatorPorts.h"
+#include "state/RunningState.h"
+#include "state/ValidationResult.h"
 
 // The manual detection dialog without its window: what it proposes when it opens, the checks of
 // what the operator typed, and the detector it remembers for next time.

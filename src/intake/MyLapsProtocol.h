@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/RunningState.h"
 #include "net/MyLapsMessage.h"
+#include "state/RunningState.h"
 
 namespace torvane {
 

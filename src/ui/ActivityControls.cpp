@@ -5,7 +5,7 @@
 #include <QListView>
 #include <QPushButton>
 
-#include "app/ActivityLists.h"
+#include "state/ActivityLists.h"
 #include "ui/ControlIds.h"
 #include "ui/Resources.h"
 #include "ui/SummaryRowDelegate.h"

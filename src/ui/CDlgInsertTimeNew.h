@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorPorts.h"
+#include "state/OperatorPorts.h"
 
 class QComboBox;
 class QLabel;

@@ -12,10 +12,10 @@
 #include <QScreen>
 
 #include "app/Core.h"
-#include "app/DisplayText.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
+#include "state/DisplayText.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnitLayout.h"
 #include "ui/Resources.h"

@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-#include "app/DisplayText.h"
+#include "state/DisplayText.h"
 #include "ui/CMainFrame.h"
 #include "ui/CTorvaneDlg.h"
 #include "ui/SoundPlayer.h"

@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/OperatorPorts.h"
+#include "state/OperatorPorts.h"
 
 namespace torvane {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/OperatorPorts.h"
+#include "state/OperatorPorts.h"
 
 class QWidget;
 

@@ -3,9 +3,9 @@
 #include <QPainter>
 #include <string>
 
-#include "app/ActivityLists.h"
-#include "app/DisplayText.h"
-#include "host/SummaryItem.h"
+#include "state/ActivityLists.h"
+#include "state/DisplayText.h"
+#include "state/SummaryItem.h"
 #include "widgets/DialogUnits.h"
 
 namespace torvane {

@@ -2,8 +2,8 @@
 
 #include <climits>
 
+#include "base/Chrono.h"
 #include "base/Texts.h"
-#include "intake/Chrono.h"
 
 namespace torvane {
 namespace {

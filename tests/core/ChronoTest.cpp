@@ -7,9 +7,9 @@
 #include <string>
 
 #include "base/CalendarText.h"
+#include "base/Chrono.h"
 #include "base/Clock.h"
 #include "base/Texts.h"
-#include "intake/Chrono.h"
 
 namespace torvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/LineStore.h"
+#include "state/LineStore.h"
 
 namespace torvane {
 namespace {

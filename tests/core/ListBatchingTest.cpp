@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/ActivityLists.h"
+#include "state/ActivityLists.h"
 
 namespace torvane {
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ActivityLists.h"
 #include "base/NamedLock.h"
 #include "base/SettingsStore.h"
 #include "core/HostTestAnswers.h"
 #include "host/HostAnswerHandler.h"
+#include "state/ActivityLists.h"
 #include "support/CoreHarness.h"
 
 namespace torvane {

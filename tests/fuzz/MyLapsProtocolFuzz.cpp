@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "app/ActivityLists.h"
+#include "base/Chrono.h"
 #include "base/Logging.h"
 #include "base/PostedMessage.h"
-#include "intake/Chrono.h"
 #include "intake/DagFile.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
@@ -25,6 +24,7 @@
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 #include "net/MyLapsMessage.h"
+#include "state/ActivityLists.h"
 #include "support/CoreFakes.h"
 
 namespace torvane::fuzz {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "intake/Chrono.h"
+#include "base/Chrono.h"
 
 namespace torvane::fuzz {
 namespace {

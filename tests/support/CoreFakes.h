@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorPorts.h"
-#include "app/TimerService.h"
+#include "state/OperatorPorts.h"
+#include "state/TimerService.h"
 
 namespace torvane::test {
 

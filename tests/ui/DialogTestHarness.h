@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "app/Core.h"
-#include "app/OperatorPorts.h"
 #include "base/SettingsStore.h"
+#include "state/OperatorPorts.h"
 #include "support/CoreFakes.h"
 #include "support/CoreHarness.h"
 

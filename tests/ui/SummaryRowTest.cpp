@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "host/SummaryItem.h"
+#include "state/SummaryItem.h"
 #include "ui/SummaryRowDelegate.h"
 #include "widgets/DialogUnits.h"
 

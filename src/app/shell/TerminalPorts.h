@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/OperatorPorts.h"
+#include "state/OperatorPorts.h"
 
 namespace torvane {
 

@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "app/BatchedListModel.h"
-#include "app/LineStore.h"
-#include "host/SummaryItem.h"
+#include "state/BatchedListModel.h"
+#include "state/LineStore.h"
+#include "state/SummaryItem.h"
 
 namespace torvane {
 

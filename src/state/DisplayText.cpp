@@ -1,4 +1,4 @@
-#include "app/DisplayText.h"
+#include "state/DisplayText.h"
 
 #include <QStringDecoder>
 

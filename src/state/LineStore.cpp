@@ -1,4 +1,4 @@
-#include "app/LineStore.h"
+#include "state/LineStore.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "app/TimerService.h"
+#include "state/TimerService.h"
 
 namespace torvane {
 

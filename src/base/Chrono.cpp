@@ -1,4 +1,4 @@
-#include "intake/Chrono.h"
+#include "base/Chrono.h"
 
 #include <algorithm>
 #include <cctype>

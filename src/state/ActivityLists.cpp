@@ -1,7 +1,7 @@
-#include "app/ActivityLists.h"
+#include "state/ActivityLists.h"
 
-#include "app/DisplayText.h"
 #include "base/Logging.h"
+#include "state/DisplayText.h"
 
 namespace torvane {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "intake/Chrono.h"
+#include "base/Chrono.h"
 
 // The few places where the core reaches the operator. The windows implement them; tests and
 // the headless front-end implement them with recorders and the terminal.
