@@ -3,11 +3,11 @@
 #include "base/CalendarText.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
-#include "host/HostRequests.h"
+#include "delivery/HostRequests.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/PassingRecord.h"
 #include "intake/SafeText.h"
-#include "journal/BurstCommit.h"
+#include "delivery/BurstCommit.h"
 #include "journal/Journal.h"
 #include "net/HostLink.h"
 

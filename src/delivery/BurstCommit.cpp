@@ -1,4 +1,4 @@
-#include "journal/BurstCommit.h"
+#include "delivery/BurstCommit.h"
 
 #include <iterator>
 
@@ -6,7 +6,7 @@
 #include "base/Logging.h"
 #include "base/Texts.h"
 #include "journal/Journal.h"
-#include "journal/Outbox.h"
+#include "delivery/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/MyLapsMessage.h"
 

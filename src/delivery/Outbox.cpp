@@ -1,4 +1,4 @@
-#include "journal/Outbox.h"
+#include "delivery/Outbox.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "host/HostRequests.h"
+#include "delivery/HostRequests.h"
 
 #include "base/Texts.h"
 
