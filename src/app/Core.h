@@ -16,6 +16,7 @@
 #include "intake/DagFile.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
+#include "intake/SourceActivity.h"
 #include "journal/BurstCommit.h"
 #include "journal/Journal.h"
 #include "journal/Outbox.h"
@@ -100,6 +101,7 @@ public:
     HostLink& Host() { return hostLink_; }
     DetectionListener& Listener() { return listener_; }
     LinkSupervisor& Supervisor() { return supervisor_; }
+    SourceActivity& Activity() { return activity_; }
     TimerService& Timers() { return *timers_; }
     OperatorDialogs& Dialogs() { return ports_.dialogs; }
 
@@ -123,6 +125,7 @@ private:
     DagFile dagFile_;
     LinkSupervisor supervisor_;
     DetectionProcessor processor_;
+    SourceActivity activity_;
     MyLapsProtocol protocol_;
     HostAnswerHandler answers_;
     MemoryReturn memoryReturn_;

@@ -31,6 +31,7 @@ CREATE TABLE IF NOT EXISTS host_line(
     line TEXT NOT NULL,
     sent_ms INTEGER);
 CREATE INDEX IF NOT EXISTS host_line_waiting ON host_line(seq) WHERE sent_ms IS NULL;
+CREATE INDEX IF NOT EXISTS host_line_by_passing ON host_line(passing_id);
 )sql";
 
 // Records are looked up by the time of day they carry first, so that the index grows at its end
@@ -105,10 +106,10 @@ std::int64_t RecordKey(std::string_view source, std::string_view record) {
 
 bool Journal::Open(const std::string& path, std::string& error) {
     path_ = path;
-    // Torvane is the journal's only user: holding its locks for the whole run spares the system
-    // calls that take and give them back at every read and commit.
+    // Normal locking, so that the web page reads the journal through a connection of its own
+    // (in WAL mode a reader never waits for this writer, nor this writer for a reader).
     if (!database_.Open(path, error) ||
-        !database_.Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; "
+        !database_.Execute("PRAGMA journal_mode=WAL; "
                            "PRAGMA synchronous=FULL;",
                            error) ||
         !CreateSchema(error) || !PrepareStatements(error)) {

@@ -87,6 +87,7 @@ bool CTorvaneApp::InitInstance() {
     core_->OpenJournal();
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
+    web_ = WebFrontEnd::Start(*core_, options_.webPort);
 
     if (closedForGood_) {
         QMetaObject::invokeMethod(

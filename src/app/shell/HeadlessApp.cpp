@@ -43,6 +43,7 @@ HeadlessApp::HeadlessApp(StartOptions options)
 HeadlessApp::~HeadlessApp() {
     signals_.reset();
     commands_.reset();
+    web_.reset();
     core_.reset();
     console_ = nullptr;
     consoleOwner_.reset();
@@ -101,6 +102,7 @@ bool HeadlessApp::InitInstance() {
         return false;
     }
 
+    web_ = WebFrontEnd::Start(*core_, options_.webPort);
     commands_ = std::make_unique<OperatorCommands>(
         *core_, *manualInput_, [this](const std::string& text) { Print(text); },
         [this] {

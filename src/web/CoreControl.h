@@ -1,0 +1,34 @@
+#pragma once
+
+#include "web/ControlPort.h"
+#include "web/JournalReader.h"
+
+namespace torvane {
+
+class Core;
+
+// The web API's view of the running program: the core's state, lists and commands, and the
+// journal through a reader of its own.
+class CoreControl : public ControlPort {
+public:
+    explicit CoreControl(Core& core);
+
+    QJsonObject Status() override;
+    std::int64_t NewestSeq() override { return reader_.NewestSeq(); }
+    std::optional<QJsonArray> Detections(std::optional<std::int64_t> after, int limit,
+                                         QString& error) override;
+    QJsonArray Results(int limit) override;
+    QJsonArray LogLines(int limit, int level) override;
+    std::unique_ptr<QIODevice> ExportCsv(QString& error) override;
+
+    Outcome SetFlow(bool open) override;
+    Outcome Replay(const std::string& from, const std::optional<std::string>& to) override;
+    Outcome Reload() override;
+    Outcome Disconnect() override;
+
+private:
+    Core& core_;
+    JournalReader reader_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,134 @@
+#include "web/HttpEndpoint.h"
+
+#include <QAbstractHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QWebSocket>
+
+#include "web/ConnectionGuard.h"
+
+namespace torvane {
+namespace {
+
+QByteArray MethodText(QHttpServerRequest::Method method) {
+    switch (method) {
+        case QHttpServerRequest::Method::Get:
+            return "GET";
+        case QHttpServerRequest::Method::Post:
+            return "POST";
+        case QHttpServerRequest::Method::Put:
+            return "PUT";
+        case QHttpServerRequest::Method::Delete:
+            return "DELETE";
+        case QHttpServerRequest::Method::Head:
+            return "HEAD";
+        case QHttpServerRequest::Method::Options:
+            return "OPTIONS";
+        case QHttpServerRequest::Method::Patch:
+            return "PATCH";
+        default:
+            return "OTHER";
+    }
+}
+
+// Sends a stream in chunks as the client takes them: at most kWindow bytes wait in the socket,
+// so a large export costs the same memory for a fast client and a slow one.
+class ChunkedPump : public QObject {
+public:
+    static constexpr qint64 kChunk = 16 * 1024;
+    static constexpr qint64 kWindow = 64 * 1024;
+
+    ChunkedPump(QTcpSocket* socket, std::unique_ptr<QIODevice> stream)
+        : QObject(socket), socket_(socket), stream_(std::move(stream)) {
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] { Pump(); });
+        Pump();
+    }
+
+private:
+    void Pump() {
+        while (socket_->bytesToWrite() < kWindow) {
+            const QByteArray chunk = stream_->read(kChunk);
+            if (chunk.isEmpty()) {
+                if (!stream_->atEnd()) return;  // more later
+                socket_->write("0\r\n\r\n");
+                deleteLater();
+                disconnect(socket_, nullptr, this, nullptr);
+                return;
+            }
+            socket_->write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
+        }
+    }
+
+    QTcpSocket* socket_;
+    std::unique_ptr<QIODevice> stream_;
+};
+
+}  // namespace
+
+class HttpEndpoint::Server : public QAbstractHttpServer {
+public:
+    Server(Handler handler, WebSocketHandler webSockets)
+        : handler_(std::move(handler)), webSockets_(std::move(webSockets)) {
+        connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] {
+            while (hasPendingWebSocketConnections()) webSockets_(nextPendingWebSocketConnection());
+        });
+    }
+
+protected:
+    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        WebRequest web;
+        web.method = MethodText(request.method());
+        web.path = request.url().path();
+        web.query = request.query();
+        web.headers = request.headers();
+        web.body = request.body();
+        web.peer = request.remoteAddress();
+        WebReply reply = handler_(web);
+
+        QHttpServerResponder responder = makeResponder(request, socket);
+        const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
+        responder.writeStatusLine(status);
+        for (const auto& [key, value] : reply.headers) responder.writeHeader(key, value);
+        responder.writeHeader("Cache-Control", "no-store");
+        responder.writeHeader("X-Content-Type-Options", "nosniff");
+        responder.writeHeader("Content-Type", reply.contentType);
+        if (reply.stream) {
+            responder.writeHeader("Transfer-Encoding", "chunked");
+            responder.writeBody("");
+            new ChunkedPump(socket, std::move(reply.stream));
+            return true;
+        }
+        responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
+        responder.writeBody(reply.body);
+        return true;
+    }
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
+    }
+
+private:
+    Handler handler_;
+    WebSocketHandler webSockets_;
+};
+
+HttpEndpoint::HttpEndpoint(Handler handler, WebSocketHandler webSockets, QObject* parent)
+    : QObject(parent), server_(std::make_unique<Server>(std::move(handler), std::move(webSockets))) {}
+
+HttpEndpoint::~HttpEndpoint() = default;
+
+bool HttpEndpoint::Listen(const QHostAddress& address, quint16 port, QString& error) {
+    auto tcp = std::make_unique<GuardedTcpServer>(kMaxConnections);
+    if (!tcp->listen(address, port)) {
+        error = tcp->errorString();
+        return false;
+    }
+    server_->bind(tcp.release());  // the HTTP server owns it from now on
+    return true;
+}
+
+quint16 HttpEndpoint::Port() const {
+    const auto servers = server_->servers();
+    return servers.isEmpty() ? 0 : servers.first()->serverPort();
+}
+
+}  // namespace torvane
