@@ -7,10 +7,9 @@
 namespace torvane {
 
 std::unique_ptr<WebFrontEnd> WebFrontEnd::Start(Core& core, std::optional<int> port) {
-    WebSettings settings = LoadWebSettings();
+    WebSettings settings = LoadWebSettings(port.has_value());
     if (port) {
         settings.port = *port;
-        if (settings.token.empty()) settings.token = ReadWebToken();
     } else if (settings.port == 0) {
         return nullptr;
     }

@@ -12,14 +12,14 @@
 
 namespace torvane {
 
-WebSettings LoadWebSettings() {
+WebSettings LoadWebSettings(bool pageWanted) {
     WebSettings settings;
     settings.port = ReadIniInt("Web", "Port", WebSettings::kDefaultPort);
     WriteIniInt("Web", "Port", settings.port);
     settings.listen = ReadIniString("Web", "Listen", settings.listen);
     WriteIniString("Web", "Listen", settings.listen);
     settings.token = ReadIniString("Web", "Token", "");
-    if (settings.token.empty() && settings.port != 0) {
+    if (settings.token.empty() && (pageWanted || settings.port != 0)) {
         settings.token = RandomHex(16).toStdString();
         WriteIniString("Web", "Token", settings.token);
     }

@@ -15,8 +15,9 @@ struct WebSettings {
     std::string token;
 };
 
-// Reads the section, writes each key back, and makes the token when there is none.
-WebSettings LoadWebSettings();
+// Reads the section, writes each key back, and makes the token when there is none and the page
+// is on (by its Port, or `pageWanted` for this run).
+WebSettings LoadWebSettings(bool pageWanted);
 // The token and nothing else, for `torvane ctl` (empty when there is none).
 std::string ReadWebToken();
 
