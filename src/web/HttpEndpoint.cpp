@@ -67,8 +67,10 @@ private:
 
 class HttpEndpoint::Server : public QAbstractHttpServer {
 public:
-    Server(Handler handler, WebSocketHandler webSockets)
-        : handler_(std::move(handler)), webSockets_(std::move(webSockets)) {
+    Server(Handler handler, WebSocketHandler webSockets, QString webSocketPath)
+        : handler_(std::move(handler)),
+          webSockets_(std::move(webSockets)),
+          webSocketPath_(std::move(webSocketPath)) {
         connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] {
             while (hasPendingWebSocketConnections()) webSockets_(nextPendingWebSocketConnection());
         });
@@ -76,6 +78,11 @@ public:
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        // Qt HttpServer 6.4 hands a WebSocket upgrade over when this answers true without
+        // writing anything; false answers it 404 (missingHandler) and closes.
+        if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+            return request.url().path() == webSocketPath_;
+        }
         WebRequest web;
         web.method = MethodText(request.method());
         web.path = request.url().path();
@@ -109,10 +116,14 @@ protected:
 private:
     Handler handler_;
     WebSocketHandler webSockets_;
+    QString webSocketPath_;
 };
 
-HttpEndpoint::HttpEndpoint(Handler handler, WebSocketHandler webSockets, QObject* parent)
-    : QObject(parent), server_(std::make_unique<Server>(std::move(handler), std::move(webSockets))) {}
+HttpEndpoint::HttpEndpoint(Handler handler, WebSocketHandler webSockets, QString webSocketPath,
+                           QObject* parent)
+    : QObject(parent),
+      server_(std::make_unique<Server>(std::move(handler), std::move(webSockets),
+                                       std::move(webSocketPath))) {}
 
 HttpEndpoint::~HttpEndpoint() = default;
 

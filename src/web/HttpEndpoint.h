@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -20,7 +21,9 @@ public:
     using WebSocketHandler = std::function<void(std::unique_ptr<QWebSocket>)>;
     static constexpr int kMaxConnections = 32;
 
-    HttpEndpoint(Handler handler, WebSocketHandler webSockets, QObject* parent = nullptr);
+    // WebSockets are opened at `webSocketPath` only.
+    HttpEndpoint(Handler handler, WebSocketHandler webSockets, QString webSocketPath,
+                 QObject* parent = nullptr);
     ~HttpEndpoint() override;
 
     // False with the system's reason when the address or port cannot be used.

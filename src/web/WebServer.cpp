@@ -12,7 +12,8 @@ WebServer::WebServer(ControlPort& control, const QByteArray& token, bool english
       api_(control, auth_, english),
       live_(control, auth_),
       endpoint_([this](const WebRequest& request) { return api_.Handle(request); },
-                [this](std::unique_ptr<QWebSocket> socket) { live_.Adopt(std::move(socket)); }) {
+                [this](std::unique_ptr<QWebSocket> socket) { live_.Adopt(std::move(socket)); },
+                "/api/v1/live") {
     InitPageResources();
 }
 
