@@ -106,6 +106,40 @@ TEST_F(HeadlessTest, ForwardsPassingsBetweenTheTwoSimulatorsAndTakesCommands) {
     ASSERT_TRUE(torvane.WaitForExit());
 }
 
+// `torvane ctl` reaches the running Torvane of the same folders through its web API.
+TEST_F(HeadlessTest, CtlAsksTheRunningTorvaneAndSaysWhenNoneAnswers) {
+    torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) + "\n");
+    ASSERT_TRUE(torvane.Start({"--headless", "--open-flow", "--web-port", "0"}));
+    ASSERT_TRUE(torvane.WaitForOutput("+ Page web sur http://127.0.0.1:")) << torvane.Output();
+    const auto ctl = [&](const QStringList& arguments, std::string& output) {
+        QProcess process;
+        process.setProcessEnvironment(torvane.Environment());
+        process.start(QString::fromStdString(BinaryPath()), QStringList{"ctl"} + arguments);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(10000)) return -1;
+        output = process.readAllStandardOutput().toStdString() +
+                 process.readAllStandardError().toStdString();
+        return process.exitCode();
+    };
+    std::string output;
+    EXPECT_EQ(ctl({"status"}, output), 0);
+    EXPECT_NE(output.find("MyLaps : en attente de connexion\nOstrak Pro : déconnecté\n"
+                          "Flux des détections : ouvert\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(ctl({"close"}, output), 0);
+    EXPECT_EQ(output, "Flux des détections fermé.\n");
+    EXPECT_EQ(ctl({"replay", "25:99"}, output), 1);
+    EXPECT_NE(output.find("Usage : replay HH:MM[:SS]"), std::string::npos) << output;
+    torvane.Write("status\n");
+    EXPECT_TRUE(torvane.WaitForOutput("Flux des détections : fermé"));
+
+    torvane.Write("quit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
+    EXPECT_EQ(ctl({"status"}, output), 2);
+    EXPECT_NE(output.find("Aucun Torvane ne répond"), std::string::npos) << output;
+}
+
 TEST(NoDisplayTest, StartsHeadlessByItselfAndSaysSo) {
     TorvaneProcess torvane;
     torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(FreePort()) + "\n");

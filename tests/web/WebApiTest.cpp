@@ -6,7 +6,10 @@
 #include <future>
 #include <regex>
 
+#include "app/JournalActions.h"
+#include "support/CoreHarness.h"
 #include "support/LoopbackSockets.h"
+#include "web/CoreControl.h"
 #include "web/WebServer.h"
 
 namespace torvane {
@@ -71,6 +74,7 @@ std::string Exchange(int port, const std::string& request, int timeoutMs = 5000)
                 answer.size() >= end + 4 + std::stoul(length[1])) {
                 break;
             }
+            if (answer.ends_with("\r\n0\r\n\r\n")) break;  // the last chunk
         }
         return answer;
     });
@@ -242,6 +246,76 @@ TEST_F(WebApiTest, LiveUpdatesNeedATicketAndCarryTheNewestDetection) {
     EXPECT_TRUE(received[0].contains("\"newest\":42")) << received[0].toStdString();
     EXPECT_TRUE(badClosed);
     EXPECT_EQ(server.LiveClients(), 1);
+}
+
+std::string Dechunked(const std::string& answer) {
+    std::string body;
+    for (std::size_t at = answer.find("\r\n\r\n") + 4; at < answer.size();) {
+        const std::size_t lineEnd = answer.find("\r\n", at);
+        const std::size_t size = std::stoul(answer.substr(at, lineEnd - at), nullptr, 16);
+        if (size == 0) break;
+        body += answer.substr(lineEnd + 2, size);
+        at = lineEnd + 2 + size + 2;
+    }
+    return body;
+}
+
+JournalEntry Entry(const std::string& chip, const std::string& bib) {
+    JournalEntry entry;
+    entry.source = "Loop1";
+    entry.record = chip + "12:00:00.000            261208";
+    entry.token = "1";
+    entry.receivedUtcMs = 1'796'000'000'000;
+    entry.chip = chip;
+    entry.bib = bib;
+    entry.raceTime = chip.empty() ? "" : "12:00:00.00";
+    return entry;
+}
+
+// The program's own journal, read by the API through a connection of its own while the program
+// holds it open, and the export streamed from it as `export` writes it.
+TEST(WebJournalTest, DetectionsAndTheExportComeFromTheJournal) {
+    test::CoreHarness harness;
+    harness.core().LoadGeneralSettings();
+    ASSERT_TRUE(harness.core().OpenJournal());
+    Journal& journal = harness.core().PassingJournal();
+    const auto sent = journal.Add(Entry("KV00001", "101"));
+    const auto replayed = journal.Add(Entry("KV00002", "KV00002"));
+    journal.Add(Entry("", ""));
+    const auto waiting = journal.Add(Entry("KV00003", "103"));
+    journal.AddHostLine(sent, "line 1");
+    const auto second = journal.AddHostLine(replayed, "line 2");
+    journal.MarkSent(second, 1'796'000'001'000);
+    journal.AddHostLine(waiting, "line 3");
+    journal.AddHostLine(replayed, "line 2 again");
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error)) << error;
+
+    CoreControl control(harness.core());
+    WebServer server(control, kToken, false);
+    QString listenError;
+    ASSERT_TRUE(server.Start(QHostAddress::LocalHost, 0, listenError));
+    const std::string detections =
+        Exchange(server.Port(), Request("GET", "/api/v1/detections?after=1&limit=2", kBearer));
+    EXPECT_NE(detections.find("\"bib\":null,\"chip\":\"KV00002\""), std::string::npos) << detections;
+    const std::regex states("\"seq\":(\\d),\"source\":\"Loop1\",\"state\":\"(\\w+)\"");
+    std::string seen;
+    for (std::sregex_iterator it(detections.begin(), detections.end(), states), end; it != end; ++it) {
+        seen += (*it)[1].str() + (*it)[2].str() + " ";
+    }
+    EXPECT_EQ(seen, "2resend 3not_forwarded ");
+    const std::string newest =
+        Exchange(server.Port(), Request("GET", "/api/v1/detections?limit=2", kBearer));
+    EXPECT_NE(newest.find("\"seq\":4,\"source\":\"Loop1\",\"state\":\"waiting\""),
+              std::string::npos);
+    EXPECT_EQ(newest.find("\"seq\":1,"), std::string::npos) << newest;
+
+    const std::string path = harness.folders.DataFolder() + "/export.csv";
+    ASSERT_TRUE(ExportJournal(harness.core(), path).done);
+    const std::string streamed =
+        Dechunked(Exchange(server.Port(), Request("GET", "/api/v1/export.csv", kBearer)));
+    EXPECT_EQ(streamed, test::ReadFile(path));
+    EXPECT_NE(streamed.find(",KV00001,101,12:00:00.00,2026-"), std::string::npos) << streamed;
 }
 
 }  // namespace

@@ -41,6 +41,20 @@ bool Dechunk(const std::string& chunked, std::string& body) {
     return false;
 }
 
+// Whether the bytes hold a whole answer: its Content-Length, or the last chunk of a chunked one.
+bool AnswerIsWhole(const std::string& raw) {
+    const std::size_t headerEnd = raw.find("\r\n\r\n");
+    if (headerEnd == std::string::npos) return false;
+    std::string header = raw.substr(0, headerEnd);
+    for (char& c : header) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::size_t length = header.find("content-length:");
+    if (length != std::string::npos) {
+        return raw.size() >= headerEnd + 4 + std::strtoul(header.c_str() + length + 15, nullptr, 10);
+    }
+    // The last chunk follows the line end of the one before (or of the header block).
+    return raw.size() >= headerEnd + 9 && raw.compare(raw.size() - 7, 7, "\r\n0\r\n\r\n") == 0;
+}
+
 std::string JsonText(const std::string& body, const char* key) {
     const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
     return object.value(key).toString().toStdString();
@@ -67,10 +81,10 @@ HttpAnswer HttpExchange(const std::string& address, int port, const std::string&
     request += "\r\n" + body;
     socket.write(request.data(), static_cast<qint64>(request.size()));
     std::string raw;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(timeoutMs)) {
+    while (!AnswerIsWhole(raw) && socket.state() == QAbstractSocket::ConnectedState &&
+           socket.waitForReadyRead(timeoutMs)) {
         raw += socket.readAll().toStdString();
     }
-    raw += socket.readAll().toStdString();
     HttpAnswer answer;
     const std::size_t headerEnd = raw.find("\r\n\r\n");
     if (raw.rfind("HTTP/1.", 0) != 0 || headerEnd == std::string::npos) return answer;
