@@ -195,7 +195,9 @@ std::string StatusText(Core& core) {
     return text;
 }
 
-void OperatorCommands::Status() { print_(StatusText(core_)); }
+void OperatorCommands::Status() {
+    print_(StatusText(core_));
+}
 
 void OperatorCommands::SetFlow(bool open) {
     if (!open && core_.State().flowOpen &&

@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::int64_t kMinuteMs = 60 * 1000;
 
-std::int64_t MinuteOf(std::int64_t ms) { return ms / kMinuteMs; }
+std::int64_t MinuteOf(std::int64_t ms) {
+    return ms / kMinuteMs;
+}
 
 }  // namespace
 
@@ -42,8 +44,7 @@ void SourceActivity::OnDisconnected(ConnectionId connection, std::int64_t nowMs)
     if (source.connections > 0 && --source.connections == 0) source.disconnectedMs = nowMs;
 }
 
-SourceActivity::Source& SourceActivity::SourceOf(ConnectionId connection,
-                                                 const std::string& name) {
+SourceActivity::Source& SourceActivity::SourceOf(ConnectionId connection, const std::string& name) {
     auto found = byConnection_.find(connection);
     if (found == byConnection_.end()) {
         // A message without a connection seen before (tests, a late notice): its own row.
@@ -95,8 +96,8 @@ void SourceActivity::Roll(Source& source, std::int64_t minute) {
     source.bucketMinute = minute;
 }
 
-void SourceActivity::OnPassings(ConnectionId connection, const std::string& name,
-                                std::size_t count, std::int64_t nowMs) {
+void SourceActivity::OnPassings(ConnectionId connection, const std::string& name, std::size_t count,
+                                std::int64_t nowMs) {
     if (count == 0) return;
     Source& source = SourceOf(connection, name);
     if (source.passings == 0 && source.bucketMinute == 0) source.bucketMinute = MinuteOf(nowMs);

@@ -9,8 +9,8 @@ constexpr int kTickMs = 1000;
 qint64 ContentLength(const QByteArray& header) {
     for (const QByteArray& line : header.split('\n')) {
         const int colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare("content-length", Qt::CaseInsensitive) ==
-                             0) {
+        if (colon > 0 &&
+            line.left(colon).trimmed().compare("content-length", Qt::CaseInsensitive) == 0) {
             bool ok = false;
             const qint64 length = line.mid(colon + 1).trimmed().toLongLong(&ok);
             return ok ? length : std::numeric_limits<qint64>::max();
@@ -55,7 +55,8 @@ void ConnectionGuard::OnReadyRead() {
         const int end = header_.indexOf("\r\n\r\n");
         if (end >= 0) {
             awaitingHeader_ = false;
-            if (ContentLength(header_.left(end)) > kMaxBody) return Refuse(413, "Payload Too Large");
+            if (ContentLength(header_.left(end)) > kMaxBody)
+                return Refuse(413, "Payload Too Large");
         } else if (header_.size() > kMaxHeader) {
             return Refuse(431, "Request Header Fields Too Large");
         }

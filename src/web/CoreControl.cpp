@@ -24,8 +24,7 @@ const char* HostStateName(HostLinkState state) {
 }
 
 QString LocalIso(std::int64_t utcMs) {
-    return QString::fromStdString(
-        IsoLocalTime(utcMs, clock::UtcOffsetSeconds(utcMs / 1000)));
+    return QString::fromStdString(IsoLocalTime(utcMs, clock::UtcOffsetSeconds(utcMs / 1000)));
 }
 
 QJsonObject SourceObject(const SourceSnapshot& source) {
@@ -49,27 +48,28 @@ CoreControl::CoreControl(Core& core)
 QJsonObject CoreControl::Status() {
     const RunningState& state = core_.State();
     const char* mylaps = state.myLapsLinkState == MyLapsLinkState::Connected ? "connected"
-                         : core_.Listener().IsListening()                   ? "waiting"
-                                                                            : "not_listening";
+                         : core_.Listener().IsListening()                    ? "waiting"
+                                                                             : "not_listening";
     QJsonArray sources;
     for (const SourceSnapshot& source : core_.Activity().Snapshot(clock::NowMs())) {
         sources.append(SourceObject(source));
     }
     const std::string& day = state.raceDays[0];
-    const QString raceDay = day.size() == 8 ? QString::fromStdString(day.substr(0, 4) + "-" +
-                                                                     day.substr(4, 2) + "-" +
-                                                                     day.substr(6, 2))
-                                            : QString::fromStdString(day);
-    return {{"flow", state.flowOpen ? "open" : "closed"},
-            {"waiting", static_cast<qint64>(core_.WaitingDetectionCount())},
-            {"mylaps", QJsonObject{{"state", mylaps}, {"connected_sources", state.connectedSources}}},
-            {"ostrak", QJsonObject{{"state", HostStateName(state.hostLinkState)}}},
-            {"chip_table", DagTableCount()},
-            {"race_day", raceDay},
-            {"days_to_add", state.daysToAdd},
-            {"silence_minutes", core_.Activity().SilenceMinutes()},
-            {"sources", sources},
-            {"text", QString::fromStdString(StatusText(core_))}};
+    const QString raceDay = day.size() == 8
+                                ? QString::fromStdString(day.substr(0, 4) + "-" + day.substr(4, 2) +
+                                                         "-" + day.substr(6, 2))
+                                : QString::fromStdString(day);
+    return {
+        {"flow", state.flowOpen ? "open" : "closed"},
+        {"waiting", static_cast<qint64>(core_.WaitingDetectionCount())},
+        {"mylaps", QJsonObject{{"state", mylaps}, {"connected_sources", state.connectedSources}}},
+        {"ostrak", QJsonObject{{"state", HostStateName(state.hostLinkState)}}},
+        {"chip_table", DagTableCount()},
+        {"race_day", raceDay},
+        {"days_to_add", state.daysToAdd},
+        {"silence_minutes", core_.Activity().SilenceMinutes()},
+        {"sources", sources},
+        {"text", QString::fromStdString(StatusText(core_))}};
 }
 
 std::optional<QJsonArray> CoreControl::Detections(std::optional<std::int64_t> after, int limit,
@@ -137,7 +137,8 @@ ControlPort::Outcome CoreControl::Reload() {
 }
 
 ControlPort::Outcome CoreControl::Disconnect() {
-    if (!core_.IsAnyLinkActive()) return {false, Tr("Nothing is connected.", "Rien n'est connecté.")};
+    if (!core_.IsAnyLinkActive())
+        return {false, Tr("Nothing is connected.", "Rien n'est connecté.")};
     core_.DisconnectAll();
     return {true, Tr("MyLaps and Ostrak Pro disconnected.", "MyLaps et Ostrak Pro déconnectés.")};
 }

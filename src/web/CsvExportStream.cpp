@@ -79,8 +79,8 @@ void CsvExportStream::Produce(std::size_t atLeast) {
             done_ = true;
             break;
         }
-        AppendCsvField(pending_, TimeText(sqlite3_column_int64(query_, 0),
-                                          sqlite3_column_int64(query_, 1)));
+        AppendCsvField(pending_,
+                       TimeText(sqlite3_column_int64(query_, 0), sqlite3_column_int64(query_, 1)));
         for (int column = 2; column <= 6; ++column) {
             pending_ += ',';
             AppendCsvField(pending_, Column(query_, column));

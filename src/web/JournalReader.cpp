@@ -31,8 +31,8 @@ QString ColumnText(sqlite3_stmt* statement, int column) {
 QJsonObject DetectionRow(sqlite3_stmt* row) {
     QJsonObject detection;
     detection["seq"] = static_cast<qint64>(sqlite3_column_int64(row, 0));
-    detection["received"] = QString::fromStdString(IsoLocalTime(
-        sqlite3_column_int64(row, 1), static_cast<int>(sqlite3_column_int64(row, 2))));
+    detection["received"] = QString::fromStdString(
+        IsoLocalTime(sqlite3_column_int64(row, 1), static_cast<int>(sqlite3_column_int64(row, 2))));
     detection["source"] = ColumnText(row, 3);
     const QString chip = ColumnText(row, 4);
     const QString bib = ColumnText(row, 5);
@@ -55,13 +55,13 @@ QJsonObject DetectionRow(sqlite3_stmt* row) {
 }  // namespace
 
 std::string IsoLocalTime(std::int64_t utcMs, int offsetSeconds) {
-    const std::time_t seconds = static_cast<std::time_t>(
-        (utcMs >= 0 ? utcMs : utcMs - 999) / 1000 + offsetSeconds);
+    const std::time_t seconds =
+        static_cast<std::time_t>((utcMs >= 0 ? utcMs : utcMs - 999) / 1000 + offsetSeconds);
     std::tm tm{};
     if (!gmtime_r(&seconds, &tm)) return {};
     const int offsetMinutes = std::abs(offsetSeconds) / 60;
-    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(((utcMs % 1000) + 1000) % 1000), offsetSeconds < 0 ? '-' : '+',
                   offsetMinutes / 60, offsetMinutes % 60);
 }
@@ -72,8 +72,8 @@ JournalReader::~JournalReader() {
 
 bool JournalReader::Open(std::string& error) {
     if (db_) return true;
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
         error = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
@@ -101,9 +101,9 @@ std::int64_t JournalReader::NewestSeq() {
 std::optional<QJsonArray> JournalReader::Detections(std::optional<std::int64_t> after, int limit,
                                                     std::string& error) {
     if (!Open(error)) return std::nullopt;
-    const std::string sql = std::string(kDetectionColumns) +
-                            (after ? "WHERE p.id > ?1 ORDER BY p.id LIMIT ?2"
-                                   : "ORDER BY p.id DESC LIMIT ?2");
+    const std::string sql =
+        std::string(kDetectionColumns) +
+        (after ? "WHERE p.id > ?1 ORDER BY p.id LIMIT ?2" : "ORDER BY p.id DESC LIMIT ?2");
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
         error = sqlite3_errmsg(db_);

@@ -83,7 +83,8 @@ void LiveFeed::OnTick() {
         Drop(socket);
     }
     if (!anyAdmitted) return;
-    QJsonObject state{{"newest", static_cast<qint64>(control_.NewestSeq())}, {"status", control_.Status()}};
+    QJsonObject state{{"newest", static_cast<qint64>(control_.NewestSeq())},
+                      {"status", control_.Status()}};
     const QByteArray text = QJsonDocument(state).toJson(QJsonDocument::Compact);
     if (text == last_ && ++ticksSinceSend_ < kKeepAliveTicks) return;
     last_ = text;

@@ -44,9 +44,8 @@ std::optional<QJsonObject> BodyObject(const QByteArray& body, const std::set<QSt
     QJsonParseError parse{};
     const QJsonDocument document = QJsonDocument::fromJson(body, &parse);
     if (parse.error != QJsonParseError::NoError || !document.isObject()) {
-        error = parse.error != QJsonParseError::NoError
-                    ? "bad JSON: " + parse.errorString()
-                    : QString("the body must be a JSON object");
+        error = parse.error != QJsonParseError::NoError ? "bad JSON: " + parse.errorString()
+                                                        : QString("the body must be a JSON object");
         return std::nullopt;
     }
     const QJsonObject object = document.object();
@@ -60,10 +59,9 @@ std::optional<QJsonObject> BodyObject(const QByteArray& body, const std::set<QSt
 }
 
 const std::set<QString>& FieldsOf(const QString& path) {
-    static const std::map<QString, std::set<QString>> fields{
-        {"/api/v1/login", {"token"}},
-        {"/api/v1/flow", {"open"}},
-        {"/api/v1/replay", {"from", "to"}}};
+    static const std::map<QString, std::set<QString>> fields{{"/api/v1/login", {"token"}},
+                                                             {"/api/v1/flow", {"open"}},
+                                                             {"/api/v1/replay", {"from", "to"}}};
     static const std::set<QString> none;
     const auto found = fields.find(path);
     return found == fields.end() ? none : found->second;
@@ -122,7 +120,8 @@ WebReply WebApi::Handle(const WebRequest& request) {
         reply.headers.push_back({"Allow", route->method});
         return reply;
     }
-    if (route->kind == Kind::Page || route->kind == Kind::Read) return (this->*route->handler)(request, {});
+    if (route->kind == Kind::Page || route->kind == Kind::Read)
+        return (this->*route->handler)(request, {});
     if (!SameOrigin(request)) return ErrorReply(403, "a command must come from this page");
     if (request.body.size() > kMaxBody) return ErrorReply(413, "the body is over 64 KiB");
     QString error;
@@ -160,8 +159,7 @@ WebReply WebApi::Login(const WebRequest& request, const QJsonObject& body) {
         return ErrorReply(401, "wrong token");
     }
     WebReply reply = JsonReply(200, {{"ok", true}});
-    reply.headers.push_back({"Set-Cookie", QByteArray(WebAuth::kCookie) + "=" +
-                                               auth_.NewSession() +
+    reply.headers.push_back({"Set-Cookie", QByteArray(WebAuth::kCookie) + "=" + auth_.NewSession() +
                                                "; Path=/; HttpOnly; SameSite=Strict"});
     return reply;
 }
@@ -173,13 +171,14 @@ WebReply WebApi::Status(const WebRequest&, const QJsonObject&) {
 WebReply WebApi::Detections(const WebRequest& request, const QJsonObject&) {
     QString error;
     const auto limit = QueryNumber(request, "limit", 1, kMaxLimit, 50, error);
-    const auto after = QueryNumber(request, "after", 0, std::numeric_limits<qint64>::max(), -1,
-                                   error);
+    const auto after =
+        QueryNumber(request, "after", 0, std::numeric_limits<qint64>::max(), -1, error);
     if (!limit || !after) return ErrorReply(400, error);
     const auto rows = control_.Detections(
         *after >= 0 ? std::optional<std::int64_t>(*after) : std::nullopt, *limit, error);
     if (!rows) return ErrorReply(503, "the journal cannot be read: " + error);
-    return JsonReply(200, {{"detections", *rows}, {"newest", static_cast<qint64>(control_.NewestSeq())}});
+    return JsonReply(
+        200, {{"detections", *rows}, {"newest", static_cast<qint64>(control_.NewestSeq())}});
 }
 
 WebReply WebApi::Results(const WebRequest& request, const QJsonObject&) {

@@ -21,8 +21,9 @@ std::unique_ptr<WebFrontEnd> WebFrontEnd::Start(Core& core, std::optional<int> p
         return nullptr;
     }
     std::unique_ptr<WebFrontEnd> web(new WebFrontEnd(core));
-    web->server_ = std::make_unique<WebServer>(web->control_, QByteArray::fromStdString(settings.token),
-                                               CurrentLanguage() == Language::English);
+    web->server_ =
+        std::make_unique<WebServer>(web->control_, QByteArray::fromStdString(settings.token),
+                                    CurrentLanguage() == Language::English);
     QString error;
     if (!web->server_->Start(address, static_cast<quint16>(settings.port), error)) {
         Log(0, Format(Tr("$$$ Web port %d cannot be used (%s): no web page",
@@ -38,6 +39,8 @@ std::unique_ptr<WebFrontEnd> WebFrontEnd::Start(Core& core, std::optional<int> p
     return web;
 }
 
-WebFrontEnd::~WebFrontEnd() { RemoveWebAddressFile(Port()); }
+WebFrontEnd::~WebFrontEnd() {
+    RemoveWebAddressFile(Port());
+}
 
 }  // namespace torvane

@@ -3,7 +3,9 @@
 #include <QWebSocket>
 
 // The page's resources live in this static library: they are registered before first use.
-static void InitPageResources() { Q_INIT_RESOURCE(page); }
+static void InitPageResources() {
+    Q_INIT_RESOURCE(page);
+}
 
 namespace torvane {
 

@@ -29,7 +29,9 @@ WebSettings LoadWebSettings(bool pageWanted) {
     return settings;
 }
 
-std::string ReadWebToken() { return ReadIniString("Web", "Token", ""); }
+std::string ReadWebToken() {
+    return ReadIniString("Web", "Token", "");
+}
 
 std::string WebAddressFilePath() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {

@@ -89,13 +89,15 @@ struct QuietCase {
     const char* name;
     int silenceMinutes;
     bool flowOpen;
-    bool disconnect;     // the source leaves after its passing
-    long long waitMs;    // then this long passes
-    bool reconnect;      // and it comes back before the look that follows
+    bool disconnect;   // the source leaves after its passing
+    long long waitMs;  // then this long passes
+    bool reconnect;    // and it comes back before the look that follows
     bool silent;
 };
 
-void PrintTo(const QuietCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const QuietCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class QuietSourceTest : public SourceActivityTest,
                         public ::testing::WithParamInterface<QuietCase> {};
@@ -115,12 +117,11 @@ TEST_P(QuietSourceTest, IsSilentOnlyWhenTheFlowIsOpenAndTheWaitIsOver) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, QuietSourceTest,
-    ::testing::Values(
-        QuietCase{"ClosedFlowNeverSilent", 2, false, false, 600'000, false, false},
-        QuietCase{"WatchdogOff", 0, true, false, 600'000, false, false},
-        QuietCase{"GoneForThirtySeconds", 10, true, true, 30'500, false, true},
-        QuietCase{"BackWithinThirtySeconds", 10, true, true, 25'000, true, false},
-        QuietCase{"GoneWhileClosed", 10, false, true, 60'000, false, false}),
+    ::testing::Values(QuietCase{"ClosedFlowNeverSilent", 2, false, false, 600'000, false, false},
+                      QuietCase{"WatchdogOff", 0, true, false, 600'000, false, false},
+                      QuietCase{"GoneForThirtySeconds", 10, true, true, 30'500, false, true},
+                      QuietCase{"BackWithinThirtySeconds", 10, true, true, 25'000, true, false},
+                      QuietCase{"GoneWhileClosed", 10, false, true, 60'000, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SourceActivityTest, CountsEachMinuteOfTheLastHalfHourUnderTheSourcesName) {

@@ -64,7 +64,8 @@ std::string Exchange(int port, const std::string& request, int timeoutMs = 5000)
         test::SocketFd fd = ConnectToLoopback(port);
         if (!fd.IsOpen() || !SendBytes(fd.Get(), request)) return std::string("no connection");
         std::string answer;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < deadline) {
             answer += test::ReceiveFor(fd.Get(), 50);
             const std::size_t end = answer.find("\r\n\r\n");
@@ -84,8 +85,8 @@ int StatusOf(const std::string& answer) {
     return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::stoi(answer.substr(9, 3)) : 0;
 }
 
-std::string Request(const std::string& method, const std::string& path,
-                    const std::string& headers, const std::string& body = "") {
+std::string Request(const std::string& method, const std::string& path, const std::string& headers,
+                    const std::string& body = "") {
     return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
@@ -111,7 +112,9 @@ struct ErrorCase {
     const char* body;  // in the answer
 };
 
-void PrintTo(const ErrorCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class WebApiErrorTest : public WebApiTest, public ::testing::WithParamInterface<ErrorCase> {};
 
@@ -131,11 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ErrorCase{"UnknownPath", Request("GET", "/api/v1/nothing", kBearer), 404, "no such path"},
         ErrorCase{"NoToken", Request("GET", "/api/v1/status", ""), 401, "valid token"},
-        ErrorCase{"WrongToken",
-                  Request("GET", "/api/v1/status", "Authorization: Bearer 0123\r\n"), 401,
-                  "valid token"},
-        ErrorCase{"TokenInTheUrl", Request("GET", std::string("/api/v1/status?token=") + kToken, ""),
+        ErrorCase{"WrongToken", Request("GET", "/api/v1/status", "Authorization: Bearer 0123\r\n"),
                   401, "valid token"},
+        ErrorCase{"TokenInTheUrl",
+                  Request("GET", std::string("/api/v1/status?token=") + kToken, ""), 401,
+                  "valid token"},
         ErrorCase{"UnknownCookie",
                   Request("GET", "/api/v1/status", "Cookie: torvane_session=abc\r\n"), 401,
                   "valid token"},
@@ -153,8 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "unknown field: force"},
         ErrorCase{"WrongType", Request("POST", "/api/v1/flow", kPost, "{\"open\":\"no\"}"), 400,
                   "true or false"},
-        ErrorCase{"ReplayWithoutStart", Request("POST", "/api/v1/replay", kPost, "{\"to\":\"10:00\"}"),
-                  400, "from"},
+        ErrorCase{"ReplayWithoutStart",
+                  Request("POST", "/api/v1/replay", kPost, "{\"to\":\"10:00\"}"), 400, "from"},
         ErrorCase{"BadLimit", Request("GET", "/api/v1/detections?limit=0", kBearer), 400,
                   "limit must be"},
         ErrorCase{"BadAfter", Request("GET", "/api/v1/detections?after=x", kBearer), 400,
@@ -181,15 +184,16 @@ TEST_F(WebApiTest, TheLoginCookieOpensTheApiAndCommandsAnswerAsTheTerminal) {
         Exchange(port, Request("POST", "/api/v1/login", "Origin: http://127.0.0.1\r\n",
                                std::string("{\"token\":\"") + kToken + "\"}"));
     std::smatch cookie;
-    ASSERT_TRUE(std::regex_search(login, cookie, std::regex("Set-Cookie: (torvane_session=[0-9a-f]+);"
-                                                            " Path=/; HttpOnly; SameSite=Strict")))
+    ASSERT_TRUE(std::regex_search(login, cookie,
+                                  std::regex("Set-Cookie: (torvane_session=[0-9a-f]+);"
+                                             " Path=/; HttpOnly; SameSite=Strict")))
         << login;
     const std::string session = "Cookie: " + cookie[1].str() + "\r\n";
     EXPECT_EQ(StatusOf(Exchange(port, Request("GET", "/api/v1/status", session))), 200);
 
-    const std::string closed = Exchange(
-        port, Request("POST", "/api/v1/flow", session + "Origin: http://127.0.0.1\r\n",
-                      "{\"open\":false}"));
+    const std::string closed =
+        Exchange(port, Request("POST", "/api/v1/flow", session + "Origin: http://127.0.0.1\r\n",
+                               "{\"open\":false}"));
     EXPECT_EQ(StatusOf(closed), 200) << closed;
     EXPECT_NE(closed.find("{\"message\":\"Flux des détections fermé.\",\"ok\":true}"),
               std::string::npos);
@@ -228,9 +232,8 @@ TEST_F(WebApiTest, LiveUpdatesNeedATicketAndCarryTheNewestDetection) {
     QWebSocket good, bad;
     QStringList received;
     bool badClosed = false;
-    QObject::connect(&good, &QWebSocket::connected, [&] {
-        good.sendTextMessage(QString::fromStdString(ticket[1].str()));
-    });
+    QObject::connect(&good, &QWebSocket::connected,
+                     [&] { good.sendTextMessage(QString::fromStdString(ticket[1].str())); });
     QObject::connect(&good, &QWebSocket::textMessageReceived,
                      [&](const QString& text) { received << text; });
     QObject::connect(&bad, &QWebSocket::connected, [&] { bad.sendTextMessage("not-a-ticket"); });
@@ -297,10 +300,12 @@ TEST(WebJournalTest, DetectionsAndTheExportComeFromTheJournal) {
     ASSERT_TRUE(server.Start(QHostAddress::LocalHost, 0, listenError));
     const std::string detections =
         Exchange(server.Port(), Request("GET", "/api/v1/detections?after=1&limit=2", kBearer));
-    EXPECT_NE(detections.find("\"bib\":null,\"chip\":\"KV00002\""), std::string::npos) << detections;
+    EXPECT_NE(detections.find("\"bib\":null,\"chip\":\"KV00002\""), std::string::npos)
+        << detections;
     const std::regex states("\"seq\":(\\d),\"source\":\"Loop1\",\"state\":\"(\\w+)\"");
     std::string seen;
-    for (std::sregex_iterator it(detections.begin(), detections.end(), states), end; it != end; ++it) {
+    for (std::sregex_iterator it(detections.begin(), detections.end(), states), end; it != end;
+         ++it) {
         seen += (*it)[1].str() + (*it)[2].str() + " ";
     }
     EXPECT_EQ(seen, "2resend 3not_forwarded ");

@@ -7,10 +7,10 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/SignalBridge.h"
 #include "app/shell/SingleInstance.h"
-#include "web/WebFrontEnd.h"
 #include "ui/CMainFrame.h"
 #include "ui/CTorvaneDlg.h"
 #include "ui/DesktopPorts.h"
+#include "web/WebFrontEnd.h"
 
 namespace torvane {
 

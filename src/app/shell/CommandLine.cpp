@@ -106,7 +106,8 @@ const char* UsageText() {
         "headless by itself. SIGTERM, SIGINT and SIGHUP stop it cleanly. See torvane(1).\n",
         "Usage : torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n"
         "                [--version]\n"
-        "        torvane ctl status|open|close|replay DEBUT [FIN]|export FICHIER|reload|disconnect\n"
+        "        torvane ctl status|open|close|replay DEBUT [FIN]|export "
+        "FICHIER|reload|disconnect\n"
         "\n"
         "Proxy de chronométrage entre une source MyLaps et Ostrak Pro.\n"
         "\n"

@@ -49,7 +49,8 @@ bool AnswerIsWhole(const std::string& raw) {
     for (char& c : header) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::size_t length = header.find("content-length:");
     if (length != std::string::npos) {
-        return raw.size() >= headerEnd + 4 + std::strtoul(header.c_str() + length + 15, nullptr, 10);
+        return raw.size() >=
+               headerEnd + 4 + std::strtoul(header.c_str() + length + 15, nullptr, 10);
     }
     // The last chunk follows the line end of the one before (or of the header block).
     return raw.size() >= headerEnd + 9 && raw.compare(raw.size() - 7, 7, "\r\n0\r\n\r\n") == 0;
@@ -68,15 +69,15 @@ int Failure(const std::string& text, int code) {
 }  // namespace
 
 HttpAnswer HttpExchange(const std::string& address, int port, const std::string& method,
-                        const std::string& path, const std::string& token,
-                        const std::string& body, int timeoutMs) {
+                        const std::string& path, const std::string& token, const std::string& body,
+                        int timeoutMs) {
     QTcpSocket socket;
     socket.connectToHost(QString::fromStdString(address), static_cast<quint16>(port));
     if (!socket.waitForConnected(3000)) return {};
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: " + address + ":" +
-                          std::to_string(port) + "\r\nAuthorization: Bearer " + token +
-                          "\r\nConnection: close\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n";
+    std::string request =
+        method + " " + path + " HTTP/1.1\r\nHost: " + address + ":" + std::to_string(port) +
+        "\r\nAuthorization: Bearer " + token +
+        "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     if (!body.empty()) request += "Content-Type: application/json\r\n";
     request += "\r\n" + body;
     socket.write(request.data(), static_cast<qint64>(request.size()));
@@ -141,10 +142,10 @@ int RunCtl(const std::vector<std::string>& arguments) {
         HttpExchange(address->address, address->port, method, path, token, body,
                      command == "export" ? kExportTimeoutMs : kCommandTimeoutMs);
     if (answer.status == 0) {
-        return Failure(Format(Tr("No Torvane answers on %s port %d",
-                                 "Aucun Torvane ne répond sur %s port %d"),
-                              address->address.c_str(), address->port),
-                       2);
+        return Failure(
+            Format(Tr("No Torvane answers on %s port %d", "Aucun Torvane ne répond sur %s port %d"),
+                   address->address.c_str(), address->port),
+            2);
     }
     if (answer.status == 401) {
         return Failure(Tr("Torvane refuses the token of the settings file ([Web] Token)",
@@ -159,10 +160,11 @@ int RunCtl(const std::vector<std::string>& arguments) {
         std::ofstream file(arguments[1], std::ios::binary | std::ios::trunc);
         file << answer.body;
         if (!file.flush()) {
-            return Failure(Format(Tr("$$$ The journal cannot be exported to %s (%s)",
-                                     "$$$ Le journal des passages ne peut pas être exporté vers %s (%s)"),
-                                  arguments[1].c_str(), std::strerror(errno)),
-                           1);
+            return Failure(
+                Format(Tr("$$$ The journal cannot be exported to %s (%s)",
+                          "$$$ Le journal des passages ne peut pas être exporté vers %s (%s)"),
+                       arguments[1].c_str(), std::strerror(errno)),
+                1);
         }
         std::size_t rows = 0;
         for (char c : answer.body) rows += c == '\n';

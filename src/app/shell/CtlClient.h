@@ -17,7 +17,7 @@ struct HttpAnswer {
     std::string body;
 };
 HttpAnswer HttpExchange(const std::string& address, int port, const std::string& method,
-                        const std::string& path, const std::string& token,
-                        const std::string& body, int timeoutMs);
+                        const std::string& path, const std::string& token, const std::string& body,
+                        int timeoutMs);
 
 }  // namespace torvane

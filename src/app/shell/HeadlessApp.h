@@ -8,8 +8,8 @@
 #include "app/shell/ConsoleInput.h"
 #include "app/shell/SignalBridge.h"
 #include "app/shell/SingleInstance.h"
-#include "web/WebFrontEnd.h"
 #include "app/shell/TerminalPorts.h"
+#include "web/WebFrontEnd.h"
 
 namespace torvane {
 

@@ -17,6 +17,7 @@ const TEXTS = {
     states: { sent: "envoyée", waiting: "en attente", not_forwarded: "non transmise", resend: "à renvoyer" },
     replay: "Rejeu et export", from: "De", to: "à", replayButton: "Renvoyer",
     export: "Exporter le journal (CSV)", unreachable: "Torvane ne répond pas.",
+    liveOn: "Mises à jour en direct", polling: "Mises à jour chaque seconde",
   },
   en: {
     tokenLabel: "Token ([Web] Token in Torvane.ini)", login: "Log in",
@@ -32,6 +33,7 @@ const TEXTS = {
     states: { sent: "sent", waiting: "waiting", not_forwarded: "not forwarded", resend: "to resend" },
     replay: "Replay and export", from: "From", to: "to", replayButton: "Send again",
     export: "Export the journal (CSV)", unreachable: "Torvane does not answer.",
+    liveOn: "Live updates", polling: "Updates every second",
   },
 };
 const T = TEXTS[document.documentElement.lang] || TEXTS.fr;
@@ -168,6 +170,7 @@ async function refreshResults() {
 
 function startPolling() {
   $("live").dataset.state = "polling";
+  $("live").title = T.polling;
   if (pollTimer) return;
   pollTimer = setInterval(async () => {
     try {
@@ -194,6 +197,7 @@ async function startLive() {
       if (pollTimer) clearInterval(pollTimer);
       pollTimer = null;
       $("live").dataset.state = "on";
+      $("live").title = T.liveOn;
     };
     socket.onmessage = async (event) => {
       const state = JSON.parse(event.data);
