@@ -7,6 +7,7 @@
 namespace torvane {
 
 std::unique_ptr<WebFrontEnd> WebFrontEnd::Start(Core& core, std::optional<int> port) {
+    if (port && *port < 0) return nullptr;  // no page for this run
     WebSettings settings = LoadWebSettings(port.has_value());
     if (port) {
         settings.port = *port;

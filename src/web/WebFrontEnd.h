@@ -15,7 +15,7 @@ class Core;
 // Torvane goes on without the page.
 class WebFrontEnd {
 public:
-    // `port` replaces the Port setting for this run (0: a port the system picks).
+    // `port` replaces the Port setting for this run (0: a port the system picks, -1: no page).
     static std::unique_ptr<WebFrontEnd> Start(Core& core, std::optional<int> port);
     ~WebFrontEnd();
 

@@ -42,7 +42,8 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
             line.start.openFlow = true;
         } else if (argument == "--web-port") {
             int port = -1;
-            if (i + 1 < argc && ReadPort(argv[i + 1], port)) {
+            if (i + 1 < argc &&
+                (std::string_view(argv[i + 1]) == "off" || ReadPort(argv[i + 1], port))) {
                 line.start.webPort = port;
                 ++i;
             } else {
@@ -95,7 +96,7 @@ const char* UsageText() {
         "  --headless     run without windows: the log goes to standard output and the\n"
         "                 operator's commands are read from standard input (type help)\n"
         "  --open-flow    open the detection flow at start, for this run only\n"
-        "  --web-port N   the web page's port for this run (0: any free port)\n"
+        "  --web-port N   the web page's port for this run (0: any free port, off: none)\n"
         "  ctl COMMAND    send a command to the running Torvane through its web page\n"
         "  --lang fr|en   the language of the texts for this run (the Language setting\n"
         "                 of the [Torvane] section otherwise; French by default)\n"
@@ -114,7 +115,7 @@ const char* UsageText() {
         "  --headless     sans fenêtre : les traces vont sur la sortie standard et les\n"
         "                 commandes de l'opérateur sont lues sur l'entrée standard (help)\n"
         "  --open-flow    ouvre le flux des détections au démarrage, pour cette fois\n"
-        "  --web-port N   le port de la page web pour cette fois (0 : un port libre)\n"
+        "  --web-port N   le port de la page web pour cette fois (0 : libre, off : aucun)\n"
         "  ctl COMMANDE   envoie une commande au Torvane qui tourne, par sa page web\n"
         "  --lang fr|en   la langue des textes pour cette fois (sinon le réglage Language\n"
         "                 de la section [Torvane] ; le français par défaut)\n"

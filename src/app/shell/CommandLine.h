@@ -11,7 +11,8 @@ namespace torvane {
 // What the program does at start, as the command line asks.
 struct StartOptions {
     bool openFlow = false;  // the detection flow open at start, for this run only
-    // The web page's port for this run only, instead of its setting (0: the system picks one).
+    // The web page's port for this run only, instead of its setting (0: the system picks one,
+    // -1: no page).
     std::optional<int> webPort;
 };
 
