@@ -71,6 +71,10 @@ Core::Core(Ports ports)
       answers_(lists_.summary) {
     timers_->SetHandler([this](int id) { OnTimer(id); });
     protocol_.SetActivity(&activity_);
+    burst_.SetReopenedHandler([this] {
+        TakeUpWaitingLines();
+        StartLinkForWaitingLines();
+    });
     outbox_.SetDeliveredObserver(
         [this](std::size_t delivered, bool empty) { supervisor_.OnDelivered(delivered, empty); });
 }
@@ -98,16 +102,13 @@ void Core::InsertManualDetection() {
 }
 
 bool Core::OpenJournal() {
-    const std::string path = GetDataFolder() + "/" + Journal::kFileName;
+    if (!burst_.OpenJournal(GetDataFolder() + "/" + Journal::kFileName)) return false;
+    TakeUpWaitingLines();
+    return true;
+}
+
+void Core::TakeUpWaitingLines() {
     std::string error;
-    if (!journal_.Open(path, error)) {
-        Log(0, Format(Tr("$$$ The journal %s cannot be opened (%s): no passing will be "
-                         "acknowledged until it can",
-                         "$$$ Le journal des passages %s ne peut pas être ouvert (%s) : aucun "
-                         "passage ne sera acquitté tant qu'il ne le pourra pas"),
-                      path.c_str(), error.c_str()));
-        return false;
-    }
     const std::size_t waiting = outbox_.LoadWaiting(error);
     if (!error.empty()) {
         Log(0, Format(Tr("$$$ The journal's waiting lines cannot be read (%s)",
@@ -118,9 +119,42 @@ bool Core::OpenJournal() {
         Log(0, Format(Tr("+++ %d detections waiting for Ostrak Pro",
                          "+++ %d détections en attente d'envoi à Ostrak Pro"),
                       static_cast<int>(waiting)));
-        supervisor_.StartLinkForWaitingLines();
     }
-    return true;
+}
+
+void Core::StartLinkForWaitingLines() {
+    if (outbox_.WaitingCount() > 0) supervisor_.StartLinkForWaitingLines();
+}
+
+void Core::OnHostReset() {
+    // The marks of the lines delivered just before the reset go to disk first.
+    FinishBurst();
+    std::string error;
+    const std::size_t count = outbox_.RequeueSentSince(clock::NowMs() - kResetLookBackMs, error);
+    if (count > 0) {
+        Log(0, Format(Tr("### %d detections sent again: Ostrak Pro stopped without reading them",
+                         "### %d détections renvoyées : Ostrak Pro s'est arrêté sans les lire"),
+                      static_cast<int>(count)));
+    }
+    if (!error.empty()) {
+        Log(0, Format(Tr("$$$ The lines Ostrak Pro lost cannot be found in the journal (%s)",
+                         "$$$ Les lignes perdues par Ostrak Pro sont introuvables dans le "
+                         "journal (%s)"),
+                      error.c_str()));
+    }
+    supervisor_.RefreshWaitingCount();
+}
+
+void Core::Shutdown() {
+    // What the sources sent so far is journaled and acknowledged, and its lines handed over.
+    DeliverPendingWork();
+    FinishBurst();
+    // The host gets what waits for it; what it has taken is recorded, the rest waits for the
+    // next start.
+    const std::int64_t delivered = hostLink_.DrainAndStop(kStopDrainLimit);
+    DeliverPendingWork();
+    if (delivered > 0) outbox_.OnDelivered(delivered);
+    burst_.Finish();
 }
 
 void Core::DeliverPendingWork() {
@@ -161,6 +195,9 @@ void Core::Route(PostedMessageEvent& message) {
         case WM_HOST_DELIVERED:
             outbox_.OnDelivered(static_cast<std::int64_t>(message.wParam));
             break;
+        case WM_HOST_RESET:
+            OnHostReset();
+            break;
         case WM_LOG_LINE:
             logService_.DispatchPending();
             break;
@@ -172,6 +209,7 @@ void Core::Route(PostedMessageEvent& message) {
 void Core::OnTimer(int id) {
     if (id == kRaceDayTimer) {
         processor_.TrackRaceDay();
+        burst_.Retry(clock::NowMs());
         supervisor_.RefreshWaitingCount();
         activity_.Check(state_.flowOpen, clock::NowMs());
         memoryReturn_.ReturnIfQuiet(clock::NowMs());
@@ -198,6 +236,9 @@ void Core::LoadGeneralSettings() {
     const int silenceMinutes = ReadIniInt("MyLaps", "SilenceMinutes", 10);
     WriteIniInt("MyLaps", "SilenceMinutes", silenceMinutes);
     activity_.SetSilenceMinutes(silenceMinutes);
+    const int stallSeconds = std::max(1, ReadIniInt("Ostrak", "StallSeconds", 30));
+    WriteIniInt("Ostrak", "StallSeconds", stallSeconds);
+    hostLink_.SetStallLimitForTesting(std::chrono::seconds(stallSeconds));
 }
 
 void Core::LoadLogLevels() {

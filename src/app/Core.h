@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -9,8 +10,8 @@
 #include "app/OperatorPorts.h"
 #include "app/RunningState.h"
 #include "app/TimerService.h"
-#include "base/MemoryReturn.h"
 #include "base/Logging.h"
+#include "base/MemoryReturn.h"
 #include "host/HostAnswerHandler.h"
 #include "host/LinkSupervisor.h"
 #include "intake/DagFile.h"
@@ -56,8 +57,13 @@ public:
 
     // From now on posted messages reach the core ("the activity window exists").
     void AttachMessageTarget();
-    // Handles what is still posted and shows every row waiting in the lists (before exit).
+    // Handles what is still posted and shows every row waiting in the lists.
     void DeliverPendingWork();
+    // A clean stop: what was read is journaled and acknowledged, and the host gets what waits
+    // for it (up to kStopDrainLimit); what it took is recorded as sent, the rest waits for the
+    // next start.
+    void Shutdown();
+    static constexpr std::chrono::milliseconds kStopDrainLimit{5000};
 
     // Start-up load of the general settings and the running state they give.
     void LoadGeneralSettings();
@@ -65,8 +71,11 @@ public:
     void LoadLogLevels();
     void StartRaceDayTimer();
     // Opens the journal beside the settings and takes up the host lines an earlier run left
-    // waiting; logs how it went. False when the journal could not be opened.
+    // waiting; logs how it went. False when the journal could not be opened (it is tried again
+    // every few seconds).
     bool OpenJournal();
+    // Asks for the host link when lines wait for it (once the program is sure to run).
+    void StartLinkForWaitingLines();
     // Loads "ChipTable.dtb" or "MyLapsTable.dtb" and logs the outcome.
     bool LoadChipTableAndLog(std::string* message = nullptr);
     // Starts listening for MyLaps sources; on failure a "$$$" log line says why, then the
@@ -106,7 +115,12 @@ public:
     OperatorDialogs& Dialogs() { return ports_.dialogs; }
 
 private:
+    // How far back the lines lost by a host that reset its link are sent again.
+    static constexpr std::int64_t kResetLookBackMs = 10000;
+
     void Route(PostedMessageEvent& message);
+    void TakeUpWaitingLines();
+    void OnHostReset();
     void OnTimer(int id);
 
     Ports ports_;

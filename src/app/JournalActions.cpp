@@ -6,11 +6,15 @@
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
+#include "journal/JournalExport.h"
 
 namespace torvane {
 namespace {
 
 constexpr long kSecondsPerHour = 3600;
+// Detections handed to the outbox at a time: the window thread takes each chunk between its
+// other work.
+constexpr std::size_t kReplayChunkRows = 1000;
 
 // The instant of a span time: the first race day's local midnight, counted in calendar days so
 // that a day with a clock change keeps its length on the wall clock.
@@ -25,6 +29,21 @@ std::optional<std::int64_t> SpanInstantMs(const RunningState& state, long second
         year, month, day + static_cast<int>(hours / 24), static_cast<int>(hours % 24),
         static_cast<int>(rest / 60), static_cast<int>(rest % 60));
     return seconds * 1000;
+}
+
+std::string CannotReadText(const std::string& error) {
+    return Format(Tr("$$$ The journal cannot be read (%s)",
+                     "$$$ Le journal des passages ne peut pas être lu (%s)"),
+                  error.c_str());
+}
+
+std::string LogExportFailure(const std::string& path, const std::string& error) {
+    const std::string message =
+        Format(Tr("$$$ The journal cannot be exported to %s (%s)",
+                  "$$$ Le journal des passages ne peut pas être exporté vers %s (%s)"),
+               path.c_str(), error.c_str());
+    Log(0, message);
+    return message;
 }
 
 }  // namespace
@@ -50,56 +69,78 @@ std::optional<long> ParseSpanTime(const std::string& text) {
     return (static_cast<long>(hours) * 60 + minutes) * 60 + seconds;
 }
 
-JournalActionResult ReplayDetections(Core& core, const std::string& from,
-                                     const std::optional<std::string>& to) {
+void JournalActions::Replay(const std::string& from, const std::optional<std::string>& to,
+                            Print print) {
     const auto fromTime = ParseSpanTime(from);
     const auto toTime = to ? ParseSpanTime(*to) : std::optional<long>();
     if (!fromTime || (to && !toTime) || (toTime && *toTime < *fromTime)) {
-        return {false, Tr("Usage: replay HH:MM[:SS] [HH:MM[:SS]] (the end after the start)",
-                          "Usage : replay HH:MM[:SS] [HH:MM[:SS]] (la fin après le début)")};
+        print(Tr("Usage: replay HH:MM[:SS] [HH:MM[:SS]] (the end after the start)",
+                 "Usage : replay HH:MM[:SS] [HH:MM[:SS]] (la fin après le début)"));
+        return;
     }
-    const auto fromMs = SpanInstantMs(core.State(), *fromTime);
-    const auto toMs = toTime ? SpanInstantMs(core.State(), *toTime + 1) : clock::NowMs() + 1;
-    if (!fromMs || !toMs) return {false, Tr("No race day.", "Pas de jour de course.")};
-
-    core.FinishBurst();  // what is still in memory is looked at too
-    std::string error;
-    const auto detections = core.PassingJournal().ForwardedBetween(*fromMs, *toMs - 1, error);
-    if (!error.empty()) {
-        return {false, Format(Tr("$$$ The journal cannot be read (%s)",
-                                 "$$$ Le journal des passages ne peut pas être lu (%s)"),
-                              error.c_str())};
+    const auto fromMs = SpanInstantMs(core_.State(), *fromTime);
+    const auto toMs = toTime ? SpanInstantMs(core_.State(), *toTime + 1) : clock::NowMs() + 1;
+    if (!fromMs || !toMs) {
+        print(Tr("No race day.", "Pas de jour de course."));
+        return;
     }
-    for (const ForwardedDetection& detection : detections) {
-        core.HostOutbox().Add(detection.passingId, detection.line);
+    if (!core_.PassingJournal().IsOpen()) {
+        print(CannotReadText(core_.PassingJournal().OpenError()));
+        return;
     }
-    core.FinishBurst();
-    const std::string message =
-        Format(Tr("+++ Replay: %zu detections received from %s to %s queued again for Ostrak Pro",
-                  "+++ Rejeu : %zu détections reçues de %s à %s remises en file pour Ostrak Pro"),
-               detections.size(), from.c_str(), to ? to->c_str() : Tr("now", "maintenant"));
-    Log(0, message);
-    return {true, message};
+    core_.FinishBurst();  // what is still in memory is read too
+    const std::string endText = to ? *to : Tr("now", "maintenant");
+    reader_.Run([this, path = core_.PassingJournal().Path(), fromMs = *fromMs, toMs = *toMs - 1,
+                 from, endText, print](const std::atomic<bool>& stopping) {
+        const JournalReadResult read = ReadForwardedSpan(
+            path, fromMs, toMs, kReplayChunkRows,
+            [this](std::vector<ForwardedDetection> chunk) {
+                return reader_.OnWindowThreadAndWait([this, chunk = std::move(chunk)] {
+                    for (const ForwardedDetection& detection : chunk)
+                        core_.HostOutbox().Add(detection.passingId, detection.line);
+                    core_.FinishBurst();
+                });
+            },
+            &stopping);
+        reader_.OnWindowThread([read, from, endText, print] {
+            if (!read.done) {
+                print(CannotReadText(read.error));
+                return;
+            }
+            const std::string message =
+                Format(Tr("+++ Replay: %zu detections received from %s to %s queued again for "
+                          "Ostrak Pro",
+                          "+++ Rejeu : %zu détections reçues de %s à %s remises en file pour "
+                          "Ostrak Pro"),
+                       read.rows, from.c_str(), endText.c_str());
+            Log(0, message);
+            print(message);
+        });
+    });
 }
 
-JournalActionResult ExportJournal(Core& core, const std::string& path) {
-    core.FinishBurst();
-    std::size_t rows = 0;
-    std::string error;
-    if (!core.PassingJournal().ExportCsv(path, rows, error)) {
-        const std::string message =
-            Format(Tr("$$$ The journal cannot be exported to %s (%s)",
-                      "$$$ Le journal des passages ne peut pas être exporté vers %s (%s)"),
-                   path.c_str(), error.c_str());
-        Log(0, message);
-        return {false, message};
+void JournalActions::Export(const std::string& path, Print print) {
+    if (!core_.PassingJournal().IsOpen()) {
+        print(LogExportFailure(path, core_.PassingJournal().OpenError()));
+        return;
     }
-    const std::string message =
-        Format(Tr("+++ Journal exported: %zu detections in %s",
-                  "+++ Journal des passages exporté : %zu détections dans %s"),
-               rows, path.c_str());
-    Log(0, message);
-    return {true, message};
+    core_.FinishBurst();  // what is still in memory is written too
+    reader_.Run([this, journal = core_.PassingJournal().Path(), path,
+                 print](const std::atomic<bool>& stopping) {
+        const JournalReadResult written = ExportJournalCsv(journal, path, &stopping);
+        reader_.OnWindowThread([written, path, print] {
+            if (!written.done) {
+                print(LogExportFailure(path, written.error));
+                return;
+            }
+            const std::string message =
+                Format(Tr("+++ Journal exported: %zu detections in %s",
+                          "+++ Journal des passages exporté : %zu détections dans %s"),
+                       written.rows, path.c_str());
+            Log(0, message);
+            print(message);
+        });
+    });
 }
 
 }  // namespace torvane

@@ -71,7 +71,11 @@ std::optional<ManualDetection> TypedManualDetection::AskManualDetection(
 OperatorCommands::OperatorCommands(Core& core, TypedManualDetection& manualInput,
                                    std::function<void(const std::string&)> print,
                                    std::function<void()> quit)
-    : core_(core), manualInput_(manualInput), print_(std::move(print)), quit_(std::move(quit)) {}
+    : core_(core),
+      manualInput_(manualInput),
+      print_(std::move(print)),
+      quit_(std::move(quit)),
+      journalActions_(core) {}
 
 std::string OperatorCommands::HelpText() {
     return Tr(
@@ -147,7 +151,7 @@ void OperatorCommands::Execute(const std::string& line) {
             return;
         }
         const auto to = words.size() == 3 ? std::optional<std::string>(words[2]) : std::nullopt;
-        print_(ReplayDetections(core_, words[1], to).message);
+        journalActions_.Replay(words[1], to, print_);
     } else if (command == "export") {
         // The file is the rest of the line, so that its name may hold blanks.
         const std::string file = Trim(line.substr(line.find("export") + 6));
@@ -155,7 +159,7 @@ void OperatorCommands::Execute(const std::string& line) {
             print_(Tr("Usage: export FILE", "Usage : export FICHIER"));
             return;
         }
-        print_(ExportJournal(core_, file).message);
+        journalActions_.Export(file, print_);
     } else if (command == "help") {
         print_(HelpText());
     } else if (command == "quit" || command == "exit") {

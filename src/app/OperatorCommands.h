@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/JournalActions.h"
 #include "app/OperatorPorts.h"
 #include "app/RunningState.h"
 
@@ -63,6 +64,7 @@ private:
     TypedManualDetection& manualInput_;
     std::function<void(const std::string&)> print_;
     std::function<void()> quit_;
+    JournalActions journalActions_;  // last: its reader stops before the rest goes
 };
 
 }  // namespace torvane

@@ -16,6 +16,7 @@ enum MessageId : int {
     WM_HOST_LINE = 0x402,
     WM_HOST_LINK_STATE = 0x403,
     WM_HOST_DELIVERED = 0x404,  // wParam: every tracked host line up to this number has arrived
+    WM_HOST_RESET = 0x405,      // lParam RunPayload: that run's link ended with a reset by the host
     WM_LOG_LINE = 0x427,
     WM_MYLAPS_CONNECTION = 0x5F8,
     WM_MYLAPS_MESSAGE = 0x5F9,

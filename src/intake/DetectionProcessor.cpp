@@ -50,27 +50,28 @@ int DetectionProcessor::DayOffsetOf(const std::string& boxDate) const {
     return 0;
 }
 
-bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono& time) const {
+bool DetectionProcessor::ParsePassingTime(const std::string& timeField, CChrono& time) {
     const bool hundredths = !timeField.empty() && timeField.front() == ' ';
     if (hundredths ? time.ParseTime(Trim(timeField)) : time.ParseMilliTime(timeField)) return true;
     LogInvalidTime(timeField);
     return false;
 }
 
-void DetectionProcessor::LogInvalidTime(const std::string& timeField) const {
+void DetectionProcessor::LogInvalidTime(const std::string& timeField) {
     if (!timeField.empty() && timeField.front() == ' ') {
-        Log(0, Format(Tr("$$$ Invalid MyLaps time: %s\n", "$$$ Chrono MyLaps invalide : %s\n"),
-                      Trim(timeField).c_str()));
+        refused_.Refuse(
+            Format(Tr("$$$ Invalid MyLaps time: %s\n", "$$$ Chrono MyLaps invalide : %s\n"),
+                   Trim(timeField).c_str()));
         return;
     }
-    Log(0, Format(Tr("$$$ Invalid MyLaps (milli) time: %s\n",
-                     "$$$ Chrono MyLaps (milli) invalide : %s\n"),
-                  timeField.c_str()));
+    refused_.Refuse(Format(
+        Tr("$$$ Invalid MyLaps (milli) time: %s\n", "$$$ Chrono MyLaps (milli) invalide : %s\n"),
+        timeField.c_str()));
 }
 
-std::int64_t DetectionProcessor::JournalPassing(const ReceivedPassing& passing,
-                                                const std::string& bib,
-                                                const std::string& raceTime) {
+namespace {
+
+JournalEntry EntryOf(const ReceivedPassing& passing) {
     JournalEntry entry;
     entry.kind = passing.kind;
     entry.source = passing.source;
@@ -79,10 +80,25 @@ std::int64_t DetectionProcessor::JournalPassing(const ReceivedPassing& passing,
     entry.receivedUtcMs = passing.receivedUtcMs;
     entry.utcOffsetSeconds = clock::UtcOffsetSeconds(passing.receivedUtcMs / 1000);
     entry.chip = passing.chip;
+    entry.boxDate = passing.boxDate;
+    return entry;
+}
+
+}  // namespace
+
+std::int64_t DetectionProcessor::JournalPassing(const ReceivedPassing& passing,
+                                                const std::string& bib,
+                                                const std::string& raceTime) {
+    JournalEntry entry = EntryOf(passing);
     entry.bib = bib;
     entry.raceTime = raceTime;
-    entry.boxDate = passing.boxDate;
     return journal_.Add(std::move(entry));
+}
+
+void DetectionProcessor::JournalRefused(const ReceivedPassing& passing, const char* reason) {
+    JournalEntry entry = EntryOf(passing);
+    entry.reason = reason;
+    journal_.Add(std::move(entry));
 }
 
 void DetectionProcessor::SendToHost(std::int64_t passingId, const std::string& command) {
@@ -99,14 +115,14 @@ void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
     const int dayOffset = DayOffsetOf(passing.boxDate);
     CChrono time;
     if (!ParsePassingTime(passing.timeField, time)) {
-        JournalPassing(passing);
+        JournalRefused(passing, not_forwarded::kBadTime);
         return;
     }
     // An absurd time that the race day would carry past the largest time is as invalid as an
     // unreadable one.
     if (!time.AddDays(dayOffset)) {
         LogInvalidTime(passing.timeField);
-        JournalPassing(passing);
+        JournalRefused(passing, not_forwarded::kBadTime);
         return;
     }
 
@@ -121,7 +137,7 @@ void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
                               ">>> Flux des détections fermé <%s>"),
                            chip.c_str()));
         }
-        JournalPassing(passing);
+        JournalRefused(passing, not_forwarded::kFlowClosed);
         return;
     }
 
@@ -138,7 +154,7 @@ void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
         Log(75, Format(Tr("## Unknown chip [%s]. Detection discarded",
                           "## Puce inconnue [%s] Détection ignorée"),
                        chip.c_str()));
-        JournalPassing(passing);
+        JournalRefused(passing, not_forwarded::kUnknownChip);
         return;
     }
     const std::string command = BuildTextualDetectionCommand(source, chip, raceTime);
@@ -166,6 +182,13 @@ std::vector<std::string> DetectionProcessor::DetectorList(const std::string& ext
 }
 
 bool DetectionProcessor::InsertManualDetection() {
+    if (!journal_.IsOpen()) {
+        // Nothing is forwarded that the journal does not hold.
+        Log(0, Tr("$$$ No manual detection while the journal cannot be opened",
+                  "$$$ Pas de détection manuelle tant que le journal des passages ne peut pas "
+                  "être ouvert"));
+        return false;
+    }
     const std::string extended =
         ReadIniString("Settings", "TorvExtendedDetectors", kDefaultExtendedDetectors);
     WriteIniString("Settings", "TorvExtendedDetectors", extended);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/RunningState.h"
+#include "intake/RefusedRecordLog.h"
 #include "journal/Journal.h"
 
 namespace torvane {
@@ -41,9 +42,13 @@ public:
                        ManualDetectionInput& manualInput, std::function<void()> refreshButtons);
 
     void ProcessPassing(const ReceivedPassing& passing);
+    // Journals a passing that cannot be used, with the reason, as it was received.
+    void JournalRefused(const ReceivedPassing& passing, const char* reason);
     // True when a manual detection was inserted.
     bool InsertManualDetection();
     void ComputeRaceDayDates();
+    // Where a passing refused for its time is told; the protocol layer groups them by message.
+    RefusedRecordLog& Refusals() { return refused_; }
     void TrackRaceDay();
 
     // The detector list offered for a manual detection: the fixed detector, then the
@@ -52,10 +57,10 @@ public:
 
 private:
     int DayOffsetOf(const std::string& boxDate) const;
-    bool ParsePassingTime(const std::string& timeField, CChrono& time) const;
-    std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib = {},
-                                const std::string& raceTime = {});
-    void LogInvalidTime(const std::string& timeField) const;
+    bool ParsePassingTime(const std::string& timeField, CChrono& time);
+    std::int64_t JournalPassing(const ReceivedPassing& passing, const std::string& bib,
+                                const std::string& raceTime);
+    void LogInvalidTime(const std::string& timeField);
     void SendToHost(std::int64_t passingId, const std::string& command);
 
     RunningState& state_;
@@ -66,7 +71,17 @@ private:
     StatusDisplay& status_;
     ManualDetectionInput& manualInput_;
     std::function<void()> refreshButtons_;
+    RefusedRecordLog refused_;
 };
+
+// Why a journaled passing was not forwarded: the journal's own words, read by its exports.
+namespace not_forwarded {
+inline constexpr const char* kBadTime = "bad time";
+inline constexpr const char* kNoChip = "no chip";
+inline constexpr const char* kNoTime = "no time";
+inline constexpr const char* kFlowClosed = "flow closed";
+inline constexpr const char* kUnknownChip = "unknown chip";
+}  // namespace not_forwarded
 
 std::string DetectionListLine(const std::string& raceTime, const std::string& chip, int bib);
 

@@ -51,6 +51,17 @@ std::string SkippedRecordLine(const PassingRecord& record) {
     return Format(format, record.quoted.c_str());
 }
 
+const char* RefusalReason(PassingRecord::Fault fault) {
+    switch (fault) {
+        case PassingRecord::Fault::NoChip:
+            return not_forwarded::kNoChip;
+        case PassingRecord::Fault::NoTime:
+            return not_forwarded::kNoTime;
+        default:
+            return not_forwarded::kBadTime;
+    }
+}
+
 void LogPassing(const std::string& source, const std::string& command, const std::string& chip,
                 const std::string& time) {
     // "<<< MYLAPS: %s   %s   %s   %s", written directly: this runs for every passing.
@@ -162,6 +173,7 @@ void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const st
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
     std::size_t counted = 0;
+    const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& record : records) {
         if (IsResend(source, record)) continue;
         passing.record = record;
@@ -185,14 +197,18 @@ void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const st
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
     std::size_t counted = 0;
+    const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& text : records) {
         if (IsResend(source, text)) continue;
         const PassingRecord record = ReadPassingRecord(text, today);
+        passing.record = text;
         if (!record.IsUsable()) {
-            Log(0, SkippedRecordLine(record));
+            processor_.Refusals().Refuse(SkippedRecordLine(record));
+            passing.chip = SafeField(record.chip, message);
+            passing.boxDate = record.boxDate;
+            processor_.JournalRefused(passing, RefusalReason(record.fault));
             continue;
         }
-        passing.record = text;
         passing.chip = SafeField(record.chip, message);
         passing.timeField = record.timeField;
         passing.boxDate = record.boxDate;
@@ -211,6 +227,7 @@ void MyLapsProtocol::OnPassing(std::unique_ptr<MyLapsMessage> message, const std
                       message->text.c_str()));
         return;
     }
+    if (!burst_.AcceptsPassings()) return;
     ProcessKeyedPassings(*message, source, command, token, fields);
     // This dialect's acknowledgement has an "@" before the "$".
     Reply(std::move(message), state_.ownName + "@AckPassing@" + token + "@", true, true);
@@ -249,6 +266,9 @@ void MyLapsProtocol::OnMessage(std::unique_ptr<MyLapsMessage> message) {
                           message->text.c_str()));
             return;
         }
+        // Passings that the journal cannot take are not acknowledged: the source sends them
+        // again once it can.
+        if (isStore && !burst_.AcceptsPassings()) return;
         if (isStore) ProcessStorePassings(*message, source, command, token, fields);
         Reply(std::move(message), own + (isStore ? "@AckStore@" : "@AckMarker@") + token, true,
               isStore);

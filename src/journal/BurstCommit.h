@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,23 +15,38 @@ struct MyLapsMessage;
 
 // Lets what a burst of messages produced leave only once it is on disk: at the end of each
 // burst the journal is committed once, then the new host lines are handed to the host link and
-// the replies go to the sources, in the order they were made. A reply that acknowledges
-// passings is sent only when the commit succeeded: otherwise the source keeps them and sends
-// them again. Used on the user-interface thread only.
+// the replies go to the sources, in the order they were made. While the journal cannot be
+// written, replies that acknowledge passings are held with their messages (which keeps their
+// sources from being read further) and no new line leaves; the commit is tried again every few
+// seconds, and a journal that could not be opened is opened again. The operator is told once
+// when an episode starts and once when it ends. Used on the user-interface thread only.
 class BurstCommit {
 public:
+    static constexpr std::int64_t kRetryIntervalMs = 3000;
+
     BurstCommit(Journal& journal, Outbox& outbox, DetectionListener& listener)
         : journal_(journal), outbox_(outbox), listener_(listener) {}
 
-    // The message's reply (already filled) waits for the end of the burst. `logLine` is
+    // The message's reply (already filled) waits for the end of the burst. `logBefore` is
     // written just before it is sent, or `logAfter` just after.
     void DeferReply(std::unique_ptr<MyLapsMessage> message, bool acknowledgesPassings,
                     std::string logBefore, std::string logAfter);
 
     // Ends the burst. False when the journal could not be written.
     bool Finish();
+    // Opens the journal at `path`; false (and the operator told) when it cannot be, in which
+    // case Retry opens it again later. Logs a damaged file kept aside.
+    bool OpenJournal(const std::string& path);
+    // Every tick: a journal that is not open, or whose last commit failed, is tried again once
+    // the retry interval has passed. True when it has just come back.
+    bool Retry(std::int64_t nowMs);
+
+    // Called when a journal that could not be opened has just been opened.
+    void SetReopenedHandler(std::function<void()> handler) { reopened_ = std::move(handler); }
 
     bool IsFailing() const { return failing_; }
+    // Whether passings can be taken now (the journal is open).
+    bool AcceptsPassings() const;
 
 private:
     struct DeferredReply {
@@ -40,13 +57,19 @@ private:
     };
 
     void SendReplies(bool committed);
+    void Send(DeferredReply& reply);
+    void StartEpisode(const std::string& error);
+    void EndEpisode();
+    bool Reopen();
 
     Journal& journal_;
     Outbox& outbox_;
     DetectionListener& listener_;
     std::vector<DeferredReply> replies_;
+    std::vector<DeferredReply> held_;  // acknowledgements waiting for a successful commit
     bool failing_ = false;
-    std::size_t withheld_ = 0;
+    std::int64_t lastTryMs_ = 0;
+    std::function<void()> reopened_;
 };
 
 }  // namespace torvane

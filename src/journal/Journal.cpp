@@ -1,118 +1,35 @@
 #include "journal/Journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include <sqlite3.h>
+
+#include "base/Clock.h"
 #include "base/Texts.h"
+#include "journal/JournalSchema.h"
 
 namespace torvane {
 namespace {
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS passing(
-    id INTEGER PRIMARY KEY,
-    kind INTEGER NOT NULL,
-    source TEXT NOT NULL,
-    record TEXT NOT NULL,
-    token TEXT NOT NULL,
-    received_ms INTEGER NOT NULL,
-    utc_offset INTEGER NOT NULL,
-    chip TEXT NOT NULL,
-    bib TEXT NOT NULL,
-    race_time TEXT NOT NULL,
-    box_date TEXT NOT NULL,
-    record_key INTEGER NOT NULL,
-    time_key TEXT NOT NULL DEFAULT '');
-CREATE TABLE IF NOT EXISTS host_line(
-    seq INTEGER PRIMARY KEY,
-    passing_id INTEGER NOT NULL,
-    line TEXT NOT NULL,
-    sent_ms INTEGER);
-CREATE INDEX IF NOT EXISTS host_line_waiting ON host_line(seq) WHERE sent_ms IS NULL;
-CREATE INDEX IF NOT EXISTS host_line_by_passing ON host_line(passing_id);
-)sql";
-
-// Records are looked up by the time of day they carry first, so that the index grows at its end
-// as a race goes on: an index in random order would have every commit rewrite pages all over
-// the file.
-constexpr const char* kRecordIndex =
-    "CREATE INDEX IF NOT EXISTS passing_by_record ON passing(time_key, record_key) "
-    "WHERE kind != 2";
-
-// "YYYY-MM-DD HH:MM:SS.mmm" of an instant, shifted by the given offset from UTC.
-std::string TimeText(std::int64_t utcMs, std::int64_t offsetSeconds) {
-    const std::time_t seconds =
-        static_cast<std::time_t>((utcMs >= 0 ? utcMs : utcMs - 999) / 1000 + offsetSeconds);
-    std::tm tm{};
-    if (!gmtime_r(&seconds, &tm)) return {};
-    const int ms = static_cast<int>(((utcMs % 1000) + 1000) % 1000);
-    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-}
-
-std::int64_t LocalOffsetAt(std::int64_t utcMs) {
-    const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
-    std::tm tm{};
-    return localtime_r(&seconds, &tm) ? tm.tm_gmtoff : 0;
-}
-
-// A CSV field as spreadsheets read it: quoted when it holds a separator, a quote or a line end.
-void AppendCsvField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out.append(field);
-        return;
-    }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
+bool IsDamage(int code) {
+    return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
 }
 
 }  // namespace
 
-std::string_view RecordTimeKey(std::string_view record) {
-    // A record of key=value pairs: the value of its "t=" pair.
-    for (std::size_t at = 0; at <= record.size();) {
-        std::size_t end = record.find('|', at);
-        if (end == std::string_view::npos) end = record.size();
-        const std::string_view pair = record.substr(at, end - at);
-        if (pair.substr(0, 2) == "t=") return pair.substr(2);
-        at = end + 1;
-    }
-    // A fixed-width record: its time field.
-    constexpr std::size_t kTimeAt = 7, kTimeWidth = 12;
-    if (record.size() >= kTimeAt + kTimeWidth) return record.substr(kTimeAt, kTimeWidth);
-    return {};
-}
-
-std::int64_t RecordKey(std::string_view source, std::string_view record) {
-    // FNV-1a over the source, a separator no name holds, and the record.
-    std::uint64_t hash = 14695981039346656037ull;
-    const auto mix = [&hash](std::string_view bytes) {
-        for (unsigned char c : bytes) {
-            hash ^= c;
-            hash *= 1099511628211ull;
-        }
-    };
-    mix(source);
-    mix(std::string_view("\x1f", 1));
-    mix(record);
-    return static_cast<std::int64_t>(hash);
-}
-
 bool Journal::Open(const std::string& path, std::string& error) {
     path_ = path;
-    // Normal locking, so that the web page reads the journal through a connection of its own
-    // (in WAL mode a reader never waits for this writer, nor this writer for a reader).
-    if (!database_.Open(path, error) ||
-        !database_.Execute("PRAGMA journal_mode=WAL; "
-                           "PRAGMA synchronous=FULL;",
-                           error) ||
-        !CreateSchema(error) || !PrepareStatements(error)) {
+    keptAside_.clear();
+    bool opened = OpenFile(path, error);
+    if (!opened && (damaged_ = IsDamage(database_.LastCode()))) {
+        database_.Close();
+        opened = KeepDamagedFileAside(error) && OpenFile(path, error);
+    }
+    if (!opened) {
         database_.Close();
         openError_ = error;
         return false;
@@ -122,54 +39,49 @@ bool Journal::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-bool Journal::CreateSchema(std::string& error) {
-    return database_.Execute(kSchema, error) && AddTimeKeys(error) &&
-           database_.Execute(kRecordIndex, error);
+bool Journal::OpenFile(const std::string& path, std::string& error) {
+    if (!database_.Open(path, error)) return false;
+    database_.SetBusyTimeout(kBusyTimeoutMs);
+    return database_.Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) &&
+           PrepareJournalLayout(database_, error) && PrepareStatements(error);
 }
 
-// A journal written before records were indexed by their time gets the column, filled in.
-bool Journal::AddTimeKeys(std::string& error) {
-    SqliteStatement columns;
-    if (!columns.Prepare(database_,
-                         "SELECT 1 FROM pragma_table_info('passing') "
-                         "WHERE name = 'time_key'",
-                         error)) {
+// The damaged file and what SQLite kept beside it go to one name that says when; the next
+// opening starts a new journal.
+bool Journal::KeepDamagedFileAside(std::string& error) {
+    const std::time_t now = static_cast<std::time_t>(clock::NowMs() / 1000);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string aside = path_ + ".damaged-" + stamp;
+    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+        error = Format("%s: %s", aside.c_str(), std::strerror(errno));
         return false;
     }
-    if (columns.Step()) return true;
-    if (!database_.Execute("BEGIN; ALTER TABLE passing ADD COLUMN time_key TEXT NOT NULL "
-                           "DEFAULT ''",
-                           error)) {
-        return false;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        std::rename((path_ + suffix).c_str(), (aside + suffix).c_str());
     }
-    SqliteStatement records, update;
-    bool done =
-        records.Prepare(database_, "SELECT id, record FROM passing WHERE kind != 2", error) &&
-        update.Prepare(database_, "UPDATE passing SET time_key = ?2 WHERE id = ?1", error);
-    while (done && records.Step()) {
-        const std::string record(records.Text(1));
-        update.Reset();
-        update.Bind(1, records.Int(0));
-        update.Bind(2, RecordTimeKey(record));
-        update.Step();
-        done = !update.Failed();
-        update.Reset();
-    }
-    if (done && records.Failed()) done = false;
-    if (!done && error.empty()) error = database_.LastError();
-    std::string ignored;
-    if (!done || !database_.Execute("COMMIT", error)) {
-        database_.Execute("ROLLBACK", ignored);
-        return false;
-    }
+    keptAside_ = aside;
     return true;
+}
+
+void Journal::Close() {
+    insertPassing_.Finalize();
+    insertLine_.Finalize();
+    markSent_.Finalize();
+    findRecord_.Finalize();
+    inTransaction_ = false;
+    database_.Close();
+    openError_ = "closed";
 }
 
 bool Journal::PrepareStatements(std::string& error) {
     return insertPassing_.Prepare(database_,
                                   "INSERT INTO passing(id, kind, source, record, token, "
                                   "received_ms, utc_offset, chip, bib, race_time, box_date, "
-                                  "record_key, time_key) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                                  "record_key, time_key, reason) "
+                                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
                                   error) &&
            insertLine_.Prepare(
                database_, "INSERT INTO host_line(seq, passing_id, line) VALUES(?,?,?)", error) &&
@@ -178,7 +90,7 @@ bool Journal::PrepareStatements(std::string& error) {
                error) &&
            findRecord_.Prepare(database_,
                                "SELECT source, record FROM passing WHERE time_key = ?1 AND "
-                               "record_key = ?2 AND kind != 2",
+                               "record_key = ?2 AND kind != 2 AND race_time != ''",
                                error);
 }
 
@@ -190,13 +102,20 @@ void Journal::ReadNextIds() {
                       "(SELECT IFNULL(MAX(seq), 0) FROM host_line)",
                       error) &&
         query.Step()) {
-        nextPassingId_ = query.Int(0) + 1;
-        nextSeq_ = query.Int(1) + 1;
+        // Numbers never go back, even when a new file replaces a damaged one.
+        nextPassingId_ = std::max(nextPassingId_, query.Int(0) + 1);
+        nextSeq_ = std::max(nextSeq_, query.Int(1) + 1);
+        committedSeq_ = query.Int(1);
     }
 }
 
 bool Journal::StoredContains(std::int64_t key, std::string_view source, std::string_view record) {
     if (!IsOpen()) return false;
+    // The look-ups of a burst share one read transaction: one lock taken, not one per look-up.
+    if (!inTransaction_) {
+        std::string ignored;
+        inTransaction_ = database_.Execute("BEGIN", ignored);
+    }
     findRecord_.Reset();
     findRecord_.Bind(1, RecordTimeKey(record));
     findRecord_.Bind(2, key);
@@ -213,7 +132,9 @@ bool Journal::Contains(std::string_view source, std::string_view record) {
     const auto [first, last] = pendingKeys_.equal_range(key);
     for (auto it = first; it != last; ++it) {
         const JournalEntry& entry = pendingEntries_[it->second].entry;
-        if (entry.source == source && entry.record == record) return true;
+        if (entry.source == source && entry.record == record && !entry.raceTime.empty()) {
+            return true;
+        }
     }
     return StoredContains(key, source, record);
 }
@@ -259,6 +180,7 @@ bool Journal::WritePending(std::string& error) {
         insertPassing_.Bind(11, e.boxDate);
         insertPassing_.Bind(12, pending.key);
         insertPassing_.Bind(13, RecordTimeKey(e.record));
+        insertPassing_.Bind(14, e.reason);
         insertPassing_.Step();
         if (insertPassing_.Failed()) break;
     }
@@ -292,18 +214,31 @@ bool Journal::WritePending(std::string& error) {
     return true;
 }
 
+bool Journal::EndReadTransaction() {
+    if (!inTransaction_) return true;
+    inTransaction_ = false;
+    std::string ignored;
+    return database_.Execute("COMMIT", ignored);
+}
+
 bool Journal::Commit(std::string& error) {
-    if (!HasPending()) return true;
+    if (!HasPending()) {
+        EndReadTransaction();
+        return true;
+    }
     if (!IsOpen()) {
         error = openError_;
         return false;
     }
-    if (!database_.Execute("BEGIN", error)) return false;
+    if (!inTransaction_ && !database_.Execute("BEGIN", error)) return false;
+    inTransaction_ = false;
     if (!WritePending(error) || !database_.Execute("COMMIT", error)) {
         std::string ignored;
         database_.Execute("ROLLBACK", ignored);
+        damaged_ = IsDamage(database_.LastCode());
         return false;
     }
+    if (!pendingLines_.empty()) committedSeq_ = pendingLines_.back().seq;
     ReleasePending();
     pendingSentSeq_ = 0;
     pendingSentMs_ = 0;
@@ -325,18 +260,60 @@ void Journal::ReleasePending() {
     pendingKeys_.clear();
 }
 
-std::vector<WaitingHostLine> Journal::WaitingLines(std::string& error) {
-    std::vector<WaitingHostLine> lines;
-    if (!IsOpen()) return lines;
+std::size_t Journal::WaitingLineCount(std::string& error) {
     SqliteStatement query;
-    if (!query.Prepare(database_,
-                       "SELECT seq, line FROM host_line WHERE sent_ms IS NULL ORDER BY seq",
-                       error)) {
+    if (!IsOpen() ||
+        !query.Prepare(database_, "SELECT COUNT(*) FROM host_line WHERE sent_ms IS NULL", error)) {
+        return 0;
+    }
+    const std::size_t count = query.Step() ? static_cast<std::size_t>(query.Int(0)) : 0;
+    if (query.Failed()) error = database_.LastError();
+    return count;
+}
+
+std::vector<WaitingHostLine> Journal::WaitingLinesFrom(std::int64_t fromSeq, std::size_t limit,
+                                                       std::string& error) {
+    std::vector<WaitingHostLine> lines;
+    SqliteStatement query;
+    if (!IsOpen() || !query.Prepare(database_,
+                                    "SELECT seq, line FROM host_line WHERE sent_ms IS NULL AND "
+                                    "seq >= ?1 ORDER BY seq LIMIT ?2",
+                                    error)) {
         return lines;
     }
+    query.Bind(1, fromSeq);
+    query.Bind(2, static_cast<std::int64_t>(limit));
     while (query.Step()) lines.push_back({query.Int(0), query.Text(1)});
     if (query.Failed()) error = database_.LastError();
     return lines;
+}
+
+// Lines are marked sent in the order of their numbers, so those marked since a moment are the
+// end of the sent ones: found from the end of the table, without an index on the sent time.
+std::size_t Journal::UnmarkSentSince(std::int64_t sinceUtcMs, std::int64_t& firstSeq,
+                                     std::string& error) {
+    SqliteStatement before, unmark;
+    if (!IsOpen() || HasPending() || !EndReadTransaction() ||
+        !before.Prepare(database_,
+                        "SELECT seq FROM host_line WHERE sent_ms IS NOT NULL AND sent_ms < ?1 "
+                        "ORDER BY seq DESC LIMIT 1",
+                        error) ||
+        !unmark.Prepare(database_,
+                        "UPDATE host_line SET sent_ms = NULL WHERE seq > ?1 AND "
+                        "sent_ms IS NOT NULL",
+                        error)) {
+        return 0;
+    }
+    before.Bind(1, sinceUtcMs);
+    const std::int64_t last = before.Step() ? before.Int(0) : 0;
+    unmark.Bind(1, last);
+    unmark.Step();
+    if (before.Failed() || unmark.Failed()) {
+        error = database_.LastError();
+        return 0;
+    }
+    firstSeq = last + 1;
+    return static_cast<std::size_t>(database_.Changes());
 }
 
 std::vector<ForwardedDetection> Journal::ForwardedBetween(std::int64_t fromUtcMs,
@@ -360,48 +337,6 @@ std::vector<ForwardedDetection> Journal::ForwardedBetween(std::int64_t fromUtcMs
     while (query.Step()) found.push_back({query.Int(0), query.Text(1)});
     if (query.Failed()) error = database_.LastError();
     return found;
-}
-
-bool Journal::ExportCsv(const std::string& path, std::size_t& rows, std::string& error) {
-    rows = 0;
-    if (!IsOpen()) {
-        error = openError_;
-        return false;
-    }
-    SqliteStatement query;
-    if (!query.Prepare(database_,
-                       "SELECT p.received_ms, p.utc_offset, p.source, p.record, p.chip, p.bib, "
-                       "p.race_time, s.sent FROM passing p LEFT JOIN (SELECT passing_id, "
-                       "MIN(sent_ms) AS sent FROM host_line GROUP BY passing_id) s ON "
-                       "s.passing_id = p.id ORDER BY p.id",
-                       error)) {
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = std::strerror(errno);
-        return false;
-    }
-    std::string text = "received,source,record,chip,bib,race_time,sent\r\n";
-    while (query.Step()) {
-        AppendCsvField(text, TimeText(query.Int(0), query.Int(1)));
-        for (int column = 2; column <= 6; ++column) {
-            text += ',';
-            AppendCsvField(text, query.Text(column));
-        }
-        text += ',';
-        if (!query.IsNull(7)) {
-            const std::int64_t sent = query.Int(7);
-            AppendCsvField(text, TimeText(sent, LocalOffsetAt(sent)));
-        }
-        text += "\r\n";
-        ++rows;
-    }
-    const bool written = !query.Failed() &&
-                         std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         std::fflush(file) == 0;
-    if (!written) error = query.Failed() ? database_.LastError() : std::strerror(errno);
-    return std::fclose(file) == 0 && written;
 }
 
 }  // namespace torvane

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "journal/RecordKey.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -25,6 +26,8 @@ struct JournalEntry {
     std::string bib;  // the bib, or the chip code of a chip missing from the table
     std::string raceTime;
     std::string boxDate;  // YYYYMMDD
+    // Why no detection was forwarded (a bad time, a closed flow...); empty when one was.
+    std::string reason;
 };
 
 // A host line still waiting for the host, in the order of its sequence number.
@@ -41,19 +44,29 @@ struct ForwardedDetection {
 
 // The passing journal and the host outbox, in one SQLite file beside the settings. Additions
 // wait in memory until Commit writes them all in one transaction (one disk flush per burst);
-// a commit that fails keeps them for the next one. Used on the user-interface thread only.
+// a commit that fails keeps them for the next one. The look-ups of a burst share one read
+// transaction, which its commit ends. Used on the user-interface thread only.
 class Journal {
 public:
     static constexpr const char* kFileName = "Torvane-journal.db";
+    // How long a statement waits for a lock that another program holds.
+    static constexpr int kBusyTimeoutMs = 250;
 
-    // Opens (or creates) the file in WAL mode with full synchronous writes; false with the
-    // reason. A journal that could not be opened refuses every commit.
+    // Opens (or creates) the file in WAL mode with full synchronous writes and brings an older
+    // layout up to date; false with the reason. A file that SQLite finds damaged is kept aside
+    // (KeptAsidePath) and a new journal starts. A journal that is not open refuses every commit.
     bool Open(const std::string& path, std::string& error);
+    void Close();
     bool IsOpen() const { return database_.IsOpen(); }
     const std::string& Path() const { return path_; }
     const std::string& OpenError() const { return openError_; }
+    // Where the last Open put a damaged file; empty when it found none.
+    const std::string& KeptAsidePath() const { return keptAside_; }
+    // Whether SQLite found the file damaged at the last failed opening or commit.
+    bool IsDamaged() const { return damaged_; }
 
-    // Whether this source's record was journaled already (or waits for the next commit).
+    // Whether this source's record was forwarded already (or waits for the next commit so).
+    // A record that was journaled without being forwarded is not a resend.
     bool Contains(std::string_view source, std::string_view record);
 
     // Adds a passing or a manual detection; returns its id.
@@ -70,14 +83,21 @@ public:
     // the reason.
     bool Commit(std::string& error);
 
-    // Lines that no earlier run saw reach the host, in order.
-    std::vector<WaitingHostLine> WaitingLines(std::string& error);
+    // The highest sequence number on disk.
+    std::int64_t CommittedSeq() const { return committedSeq_; }
+    // How many committed lines wait for the host.
+    std::size_t WaitingLineCount(std::string& error);
+    // Up to `limit` committed lines that wait for the host, from sequence number `fromSeq` on,
+    // in order.
+    std::vector<WaitingHostLine> WaitingLinesFrom(std::int64_t fromSeq, std::size_t limit,
+                                                  std::string& error);
+    // Makes the lines marked sent at or after `sinceUtcMs` wait again; how many, and the first
+    // of them in `firstSeq`. Nothing may be pending.
+    std::size_t UnmarkSentSince(std::int64_t sinceUtcMs, std::int64_t& firstSeq,
+                                std::string& error);
     // The first host line of every journaled passing received in [fromUtcMs, toUtcMs], in order.
     std::vector<ForwardedDetection> ForwardedBetween(std::int64_t fromUtcMs, std::int64_t toUtcMs,
                                                      std::string& error);
-    // Every journaled passing as CSV (receive time, source, record, chip, bib, race time, sent
-    // time); false with the reason. Returns the number of rows in `rows`.
-    bool ExportCsv(const std::string& path, std::size_t& rows, std::string& error);
 
 private:
     struct PendingEntry {
@@ -91,17 +111,21 @@ private:
         std::string text;
     };
 
-    bool CreateSchema(std::string& error);
+    bool OpenFile(const std::string& path, std::string& error);
+    bool KeepDamagedFileAside(std::string& error);
+    bool EndReadTransaction();
     bool PrepareStatements(std::string& error);
     void ReadNextIds();
     bool WritePending(std::string& error);
     void ReleasePending();
-    bool AddTimeKeys(std::string& error);
     bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
 
     SqliteDatabase database_;
     std::string path_;
     std::string openError_ = "not opened";
+    std::string keptAside_;
+    bool inTransaction_ = false;
+    bool damaged_ = false;
     SqliteStatement insertPassing_;
     SqliteStatement insertLine_;
     SqliteStatement markSent_;
@@ -109,6 +133,7 @@ private:
 
     std::int64_t nextPassingId_ = 1;
     std::int64_t nextSeq_ = 1;
+    std::int64_t committedSeq_ = 0;
     std::vector<PendingEntry> pendingEntries_;
     std::vector<PendingLine> pendingLines_;
     std::unordered_multimap<std::int64_t, std::size_t> pendingKeys_;  // key -> pendingEntries_
@@ -116,12 +141,5 @@ private:
     std::int64_t pendingSentMs_ = 0;
     std::size_t commits_ = 0;
 };
-
-// The key under which a source's record is looked up (a 64-bit hash of both).
-std::int64_t RecordKey(std::string_view source, std::string_view record);
-// The time of day a record carries, as its text (the value of "t=" in a record of key=value
-// pairs, else the time field of a fixed-width record); what orders the journal's index of
-// records. Empty when the record has neither.
-std::string_view RecordTimeKey(std::string_view record);
 
 }  // namespace torvane

@@ -20,6 +20,19 @@ bool SqliteDatabase::Open(const std::string& path, std::string& error) {
     return true;
 }
 
+bool SqliteDatabase::OpenReadOnly(const std::string& path, int busyMs, std::string& error) {
+    Close();
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        Close();
+        return false;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, busyMs);
+    return true;
+}
+
 void SqliteDatabase::Close() {
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -35,6 +48,18 @@ bool SqliteDatabase::Execute(const char* sql, std::string& error) {
 
 std::string SqliteDatabase::LastError() const {
     return db_ ? sqlite3_errmsg(db_) : "no database";
+}
+
+int SqliteDatabase::LastCode() const {
+    return db_ ? (sqlite3_extended_errcode(db_) & 0xff) : SQLITE_CANTOPEN;
+}
+
+std::int64_t SqliteDatabase::Changes() const {
+    return db_ ? sqlite3_changes64(db_) : 0;
+}
+
+void SqliteDatabase::SetBusyTimeout(int milliseconds) {
+    if (db_) sqlite3_busy_timeout(db_, milliseconds);
 }
 
 SqliteStatement::~SqliteStatement() {

@@ -21,12 +21,21 @@ public:
 
     // Opens or creates the file; false with the reason in `error`.
     bool Open(const std::string& path, std::string& error);
+    // Opens an existing file for reading only, waiting up to `busyMs` for a lock; false with
+    // the reason in `error`.
+    bool OpenReadOnly(const std::string& path, int busyMs, std::string& error);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
 
     // Runs statements that return no rows; false with the reason in `error`.
     bool Execute(const char* sql, std::string& error);
     std::string LastError() const;
+    // SQLite's primary result code of the last call that failed (SQLITE_BUSY, SQLITE_FULL...).
+    int LastCode() const;
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    std::int64_t Changes() const;
+    // How long a statement waits for a lock another program holds before it fails.
+    void SetBusyTimeout(int milliseconds);
     sqlite3* Handle() const { return db_; }
 
 private:

@@ -8,6 +8,7 @@
 
 #include "net/AddressRange.h"
 #include "net/MyLapsMessage.h"
+#include "net/SourceConnection.h"
 
 namespace torvane {
 
@@ -26,18 +27,21 @@ struct ListenerOptions {
     int maxSources = 64;  // connections served at once; more are closed at once
 };
 
-// The TCP server MyLaps sources connect to: one thread per source, each byte stream cut into
-// "$"-ended messages posted to the user-interface thread (WM_MYLAPS_CONNECTION, WM_MYLAPS_MESSAGE).
-// Replies wait in a queue of their connection, which its thread writes without ever blocking the
-// thread that queued them. A source is read only while the work it has handed over stays under
-// its budget, so that a flood slows the source down instead of filling memory.
+// The TCP server MyLaps sources connect to: an accept thread that admits peers (SourceAdmission)
+// and one thread per source (ConnectionServer), each byte stream cut into "$"-ended messages
+// posted to the user-interface thread (WM_MYLAPS_CONNECTION, WM_MYLAPS_MESSAGE). Replies wait in
+// a queue of their connection, which its thread writes without ever blocking the thread that
+// queued them. A source is read only while the work it has handed over stays under its budget,
+// so that a flood slows the source down instead of filling memory.
 class DetectionListener {
 public:
-    static constexpr size_t kMaxMessageBytes = 1024 * 1024;
-    // A source whose replies pile up past this, or that takes none of them for this long, is
-    // disconnected: its passings were not acknowledged, so it sends them again.
-    static constexpr size_t kMaxQueuedReplyBytes = 1024 * 1024;
+    static constexpr size_t kMaxMessageBytes = ConnectionServer::kMaxMessageBytes;
+    // A source that takes none of its replies for this long is disconnected: its passings were
+    // not acknowledged, so it sends them again.
     static constexpr std::chrono::milliseconds kReplyStallLimit{60000};
+    // A connection that sends no message at all for this long after connecting is closed, so
+    // that silent peers cannot hold every place of MaxSources.
+    static constexpr std::chrono::milliseconds kFirstMessageLimit{30000};
 
     // showError shows one of the three start-up message boxes (texts exist in one form only).
     explicit DetectionListener(std::function<void(const std::string&)> showError);
@@ -63,6 +67,7 @@ public:
     int OpenConnectionCount() const;
 
     void SetReplyStallLimitForTesting(std::chrono::milliseconds limit);
+    void SetFirstMessageLimitForTesting(std::chrono::milliseconds limit);
 
 private:
     struct Impl;

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "base/SettingsStore.h"
+#include "ui/ActivityControls.h"
 #include "widgets/CResizeDialog.h"
 #include "widgets/DialogUnits.h"
 
@@ -63,7 +64,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void CreateControls();
     void RegisterResizeRules();
     void ConnectCommands();
     void Initialise();
@@ -76,13 +76,6 @@ private:
     void RefreshButtons();
     void ShowHint();
 
-    QLabel* AddLabel(const char* name, const QRect& dialogUnits, const QString& text,
-                     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
-    QLabel* AddIcon(const char* name, const QRect& dialogUnits, int iconId);
-    QPushButton* AddButton(const char* name, const QRect& dialogUnits, const QString& text);
-    QListView* AddList(const char* name, const QRect& dialogUnits);
-    void Place(QWidget* control, const QRect& dialogUnits);
-
     Core& core_;
     DialogBaseUnits base_;
     IniRect rememberedPosition_;
@@ -92,19 +85,7 @@ private:
     std::function<void()> onExit_;
     std::function<bool()> isTrayAvailable_;
 
-    QLabel* dayOffsetIcon_ = nullptr;         // 1224
-    CLabelST* dayOffsetLabel_ = nullptr;      // 1223
-    CButtonST* flowButton_ = nullptr;         // 1009
-    QPushButton* configureButton_ = nullptr;  // 1014
-    QPushButton* insertButton_ = nullptr;     // 1018
-    QLabel* hint_ = nullptr;                  // 1005
-    QListView* detectionList_ = nullptr;      // 1003
-    QListView* logList_ = nullptr;            // 1007
-    QListView* summaryList_ = nullptr;        // 1013
-    QComboBox* levelBox_ = nullptr;           // 1020
-    QPushButton* exitButton_ = nullptr;       // 1004
-    QPushButton* hideButton_ = nullptr;       // 3
-    QLabel* waitingLabel_ = nullptr;
+    ActivityControls controls_;
 };
 
 }  // namespace torvane

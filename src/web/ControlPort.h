@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,7 +35,9 @@ public:
     virtual std::unique_ptr<QIODevice> ExportCsv(QString& error) = 0;
 
     virtual Outcome SetFlow(bool open) = 0;
-    virtual Outcome Replay(const std::string& from, const std::optional<std::string>& to) = 0;
+    // The replay reads the journal away from the window thread: its outcome comes later.
+    virtual void Replay(const std::string& from, const std::optional<std::string>& to,
+                        std::function<void(Outcome)> done) = 0;
     virtual Outcome Reload() = 0;
     virtual Outcome Disconnect() = 0;
 };

@@ -43,7 +43,7 @@ QJsonObject SourceObject(const SourceSnapshot& source) {
 }  // namespace
 
 CoreControl::CoreControl(Core& core)
-    : core_(core), reader_(GetDataFolder() + "/" + Journal::kFileName) {}
+    : core_(core), journal_(GetDataFolder() + "/" + Journal::kFileName), actions_(core) {}
 
 QJsonObject CoreControl::Status() {
     const RunningState& state = core_.State();
@@ -75,7 +75,7 @@ QJsonObject CoreControl::Status() {
 std::optional<QJsonArray> CoreControl::Detections(std::optional<std::int64_t> after, int limit,
                                                   QString& error) {
     std::string reason;
-    auto rows = reader_.Detections(after, limit, reason);
+    auto rows = journal_.Detections(after, limit, reason);
     error = QString::fromStdString(reason);
     return rows;
 }
@@ -112,7 +112,7 @@ QJsonArray CoreControl::LogLines(int limit, int level) {
 std::unique_ptr<QIODevice> CoreControl::ExportCsv(QString& error) {
     core_.FinishBurst();  // what is still in memory is exported too
     std::string reason;
-    auto stream = reader_.ExportStream(reason);
+    auto stream = journal_.ExportStream(reason);
     error = QString::fromStdString(reason);
     return stream;
 }
@@ -124,10 +124,13 @@ ControlPort::Outcome CoreControl::SetFlow(bool open) {
                        : Tr("Detection flow closed.", "Flux des détections fermé.")};
 }
 
-ControlPort::Outcome CoreControl::Replay(const std::string& from,
-                                         const std::optional<std::string>& to) {
-    const JournalActionResult result = ReplayDetections(core_, from, to);
-    return {result.done, result.message};
+void CoreControl::Replay(const std::string& from, const std::optional<std::string>& to,
+                         std::function<void(Outcome)> done) {
+    // What the terminal prints: a "+++" line once the detections are queued again, a usage or a
+    // "$$$" line otherwise.
+    actions_.Replay(from, to, [done](const std::string& text) {
+        done({text.rfind("+++", 0) == 0, text});
+    });
 }
 
 ControlPort::Outcome CoreControl::Reload() {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "app/JournalActions.h"
 #include "web/ControlPort.h"
-#include "web/JournalReader.h"
+#include "web/JournalView.h"
 
 namespace torvane {
 
@@ -14,7 +15,7 @@ public:
     explicit CoreControl(Core& core);
 
     QJsonObject Status() override;
-    std::int64_t NewestSeq() override { return reader_.NewestSeq(); }
+    std::int64_t NewestSeq() override { return journal_.NewestSeq(); }
     std::optional<QJsonArray> Detections(std::optional<std::int64_t> after, int limit,
                                          QString& error) override;
     QJsonArray Results(int limit) override;
@@ -22,13 +23,15 @@ public:
     std::unique_ptr<QIODevice> ExportCsv(QString& error) override;
 
     Outcome SetFlow(bool open) override;
-    Outcome Replay(const std::string& from, const std::optional<std::string>& to) override;
+    void Replay(const std::string& from, const std::optional<std::string>& to,
+                std::function<void(Outcome)> done) override;
     Outcome Reload() override;
     Outcome Disconnect() override;
 
 private:
     Core& core_;
-    JournalReader reader_;
+    JournalView journal_;
+    JournalActions actions_;  // last: its reader thread stops first
 };
 
 }  // namespace torvane

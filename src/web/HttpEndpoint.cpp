@@ -3,6 +3,7 @@
 #include <QAbstractHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QPointer>
 #include <QWebSocket>
 
 #include "web/ConnectionGuard.h"
@@ -63,6 +64,30 @@ private:
     std::unique_ptr<QIODevice> stream_;
 };
 
+const char* ReasonPhrase(int status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 409:
+            return "Conflict";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Status";
+    }
+}
+
+// A whole answer as bytes, for one that is written after its request was handled.
+QByteArray AnswerBytes(const WebReply& reply) {
+    QByteArray bytes =
+        "HTTP/1.1 " + QByteArray::number(reply.status) + " " + ReasonPhrase(reply.status) + "\r\n";
+    for (const auto& [key, value] : reply.headers) bytes += key + ": " + value + "\r\n";
+    return bytes + "Cache-Control: no-store\r\nContent-Type: " + reply.contentType +
+           "\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body;
+}
+
 }  // namespace
 
 class HttpEndpoint::Server : public QAbstractHttpServer {
@@ -91,6 +116,13 @@ protected:
         web.body = request.body();
         web.peer = request.remoteAddress();
         WebReply reply = handler_(web);
+        if (reply.deferred) {
+            // The client may be gone when the answer comes: then it is dropped.
+            reply.deferred([socket = QPointer<QTcpSocket>(socket)](WebReply answer) {
+                if (socket) socket->write(AnswerBytes(answer));
+            });
+            return true;
+        }
 
         QHttpServerResponder responder = makeResponder(request, socket);
         const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);

@@ -221,7 +221,13 @@ WebReply WebApi::Replay(const WebRequest&, const QJsonObject& body) {
     const auto to = body.contains("to")
                         ? std::optional<std::string>(body.value("to").toString().toStdString())
                         : std::nullopt;
-    return OutcomeReply(control_.Replay(body.value("from").toString().toStdString(), to));
+    WebReply reply;
+    reply.deferred = [this, from = body.value("from").toString().toStdString(),
+                      to](std::function<void(WebReply)> answer) {
+        control_.Replay(from, to,
+                        [answer](ControlPort::Outcome outcome) { answer(OutcomeReply(outcome)); });
+    };
+    return reply;
 }
 
 WebReply WebApi::Reload(const WebRequest&, const QJsonObject&) {

@@ -7,6 +7,7 @@
 #include <QPair>
 #include <QString>
 #include <QUrlQuery>
+#include <functional>
 #include <memory>
 
 namespace torvane {
@@ -36,6 +37,8 @@ struct WebReply {
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
     std::unique_ptr<QIODevice> stream;  // when set, sent instead of body
+    // When set, the answer comes later: it is given to the function that this one receives.
+    std::function<void(std::function<void(WebReply)>)> deferred;
 };
 
 }  // namespace torvane

@@ -13,6 +13,14 @@
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "CountingHost.h"
 #include "HostSimulator.h"
 #include "TorvaneProcess.h"
 
@@ -69,7 +77,7 @@ void PrintTo(const EndingCase& c, std::ostream* out) {
 }
 
 class DeliveryPromiseTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         WriteWholeFile(PassingsPath(), PassingsFile(kPassings));
         torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) +
@@ -248,6 +256,191 @@ TEST_F(DeliveryPromiseTest, ReplayAndExportWorkFromTheTerminal) {
     torvane.Write("quit\n");
     EXPECT_TRUE(torvane.WaitForExit());
 }
+
+// Every way a run can end, tried as an operator would, counted at a host of the test's own:
+// each passing the source saw acknowledged reaches the host once. A host that dies with lines
+// unread gets again those of its last ten seconds, and nothing is lost.
+class OnceOnlyTest : public DeliveryPromiseTest {
+protected:
+public:
+    // Settings with a stall limit of one second instead of thirty.
+    void WriteSettings(bool flowOpen, int port) {
+        torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) +
+                         "\n[Torvane]\nBTorvHaltedAtStartup=" + (flowOpen ? "NO" : "YES") +
+                         "\n[Ostrak]\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+                         "\nStallSeconds=1\n");
+    }
+    void StartWith(bool flowOpen = true) {
+        WriteSettings(flowOpen, hostPort);
+        ASSERT_TRUE(StartTorvane());
+    }
+    void StopBy(int signalNumber) {
+        torvane.Signal(signalNumber);
+        ASSERT_TRUE(torvane.WaitForExit(20000));
+    }
+    bool WaitForHost(std::size_t count, int timeoutMs = 40000) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (counting.DetectionCount() < count) {
+            if (elapsed.elapsed() > timeoutMs) return false;
+            QThread::msleep(20);
+        }
+        return true;
+    }
+    void Quit() {
+        torvane.Write("quit\n");
+        ASSERT_TRUE(torvane.WaitForExit(20000));
+    }
+    // Lost and doubled passings at the host, once it has had time for all of them.
+    std::pair<int, int> LostAndDoubled() {
+        WaitForHost(kPassings);
+        QThread::msleep(300);
+        const auto seen = counting.Detections();
+        int lost = 0, doubled = 0;
+        for (int n = 1; n <= kPassings; ++n) {
+            const auto it = seen.find(Chip(n));
+            const int times = it == seen.end() ? 0 : it->second;
+            lost += times == 0 ? 1 : 0;
+            doubled += times > 1 ? times - 1 : 0;
+        }
+        return {lost, doubled};
+    }
+
+    CountingHost counting{hostPort};
+};
+
+struct Situation {
+    const char* name;
+    std::function<void(OnceOnlyTest&)> run;
+    int allowedDoubles;  // the lines of a host's last ten seconds, when it died with them unread
+};
+
+void PrintTo(const Situation& s, std::ostream* out) {
+    *out << s.name;
+}
+
+class OnceOnlySituations : public OnceOnlyTest, public ::testing::WithParamInterface<Situation> {};
+
+// A socket that holds a port, as another program would.
+int HoldPort(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 4);
+    return fd;
+}
+
+const Situation kSituations[] = {
+    {"QuitMidStreamThenRestart",
+     [](OnceOnlyTest& t) {
+         t.StartWith();
+         t.StartSource();
+         ASSERT_TRUE(t.WaitForAcknowledgements(20));
+         t.Quit();
+         ASSERT_TRUE(t.StartTorvane());
+         t.WaitForTheSource();
+     },
+     0},
+    {"ThreeStopsBySignalMidStream",
+     [](OnceOnlyTest& t) {
+         t.StartWith();
+         t.StartSource();
+         std::size_t acknowledged = 0;
+         for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+             ASSERT_TRUE(t.WaitForAcknowledgements(acknowledged += 15));
+             t.StopBy(signalNumber);
+             ASSERT_TRUE(t.StartTorvane());
+         }
+         t.WaitForTheSource();
+     },
+     0},
+    {"HostStopsReadingPastTheStallLimit",
+     [](OnceOnlyTest& t) {
+         t.StartWith();
+         t.StartSource();
+         ASSERT_TRUE(t.WaitForAcknowledgements(10));
+         t.counting.StopReading();
+         EXPECT_TRUE(t.torvane.WaitForLog("$$$ Ostrak Pro ne prend plus rien depuis 1 s", 20000));
+         t.counting.ReadAgain();
+         t.WaitForTheSource();
+     },
+     0},
+    {"JournalHeldByAnotherProgramAtStart",
+     [](OnceOnlyTest& t) {
+         sqlite3* other = nullptr;
+         sqlite3_open((t.torvane.DataFolder() + "/Torvane-journal.db").c_str(), &other);
+         sqlite3_exec(other, "CREATE TABLE held(x); BEGIN EXCLUSIVE; INSERT INTO held VALUES(1)",
+                      nullptr, nullptr, nullptr);
+         t.StartWith();
+         t.StartSource();
+         EXPECT_TRUE(t.torvane.WaitForLog("ne peut pas être ouvert"));
+         QThread::msleep(1000);
+         sqlite3_close(other);
+         t.WaitForTheSource();
+     },
+     0},
+    {"FlowClosedThenOpenedAndResent",
+     [](OnceOnlyTest& t) {
+         t.StartWith(false);
+         t.StartSource();
+         t.WaitForTheSource();
+         EXPECT_EQ(t.counting.DetectionCount(), 0u);
+         t.torvane.Write("open\n");
+         t.StartSource();
+         t.WaitForTheSource();
+         t.StartSource();  // and once more: now it is a resend
+         t.WaitForTheSource();
+     },
+     0},
+    {"HostDiesWithLinesUnread",
+     [](OnceOnlyTest& t) {
+         t.StartWith();
+         t.StartSource();
+         ASSERT_TRUE(t.WaitForAcknowledgements(10));
+         t.counting.StopReading();
+         QThread::msleep(300);
+         t.counting.DieWithUnreadLines();
+         EXPECT_TRUE(
+             t.torvane.WaitForLog(" détections renvoyées : Ostrak Pro s'est arrêté sans les lire"));
+         t.counting.ReadAgain();
+         t.WaitForTheSource();
+     },
+     400 * 10},
+    {"PortTakenWhileLinesWait",
+     [](OnceOnlyTest& t) {
+         // The host is away while the passings come: they wait in the journal.
+         t.WriteSettings(true, FreePort());
+         ASSERT_TRUE(t.StartTorvane());
+         t.StartSource();
+         t.WaitForTheSource();
+         t.Quit();
+         t.WriteSettings(true, t.hostPort);
+         const int held = HoldPort(t.myLapsPort);
+         for (int start = 0; start < 3; ++start) {
+             ASSERT_TRUE(t.torvane.Start({"--headless"}));
+             ASSERT_TRUE(t.torvane.WaitForExit(20000));
+         }
+         ::close(held);
+         ASSERT_TRUE(t.StartTorvane());
+     },
+     0},
+};
+
+TEST_P(OnceOnlySituations, EachAcknowledgedPassingReachesTheHostOnce) {
+    GetParam().run(*this);
+    if (HasFatalFailure()) return;
+    const auto [lost, doubled] = LostAndDoubled();
+    std::printf("%s: %d lost, %d doubled\n", GetParam().name, lost, doubled);
+    EXPECT_EQ(lost, 0) << torvane.Output();
+    EXPECT_LE(doubled, GetParam().allowedDoubles);
+    Quit();
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, OnceOnlySituations, ::testing::ValuesIn(kSituations),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace torvane::test

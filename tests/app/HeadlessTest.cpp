@@ -131,6 +131,9 @@ TEST_F(HeadlessTest, CtlAsksTheRunningTorvaneAndSaysWhenNoneAnswers) {
     EXPECT_EQ(output, "Flux des détections fermé.\n");
     EXPECT_EQ(ctl({"replay", "25:99"}, output), 1);
     EXPECT_NE(output.find("Usage : replay HH:MM[:SS]"), std::string::npos) << output;
+    EXPECT_EQ(ctl({"replay", "00:00"}, output), 0);
+    EXPECT_EQ(output.rfind("+++ Rejeu : 0 détections reçues de 00:00 à maintenant", 0), 0u)
+        << output;
     torvane.Write("status\n");
     EXPECT_TRUE(torvane.WaitForOutput("Flux des détections : fermé"));
 

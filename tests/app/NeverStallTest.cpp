@@ -1,6 +1,7 @@
 // Peers that misbehave never stall the program, hostile bytes never reach the host's command
 // line, and only the peers the settings allow are served.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -34,6 +36,42 @@ std::string TodayYYMMDD() {
     char text[8];
     std::strftime(text, sizeof text, "%y%m%d", &tm);
     return text;
+}
+
+// Adds `count` passings, each with its host line marked sent, to a journal that the program
+// made; false with SQLite's reason on stderr.
+bool FillJournal(const std::string& path, int count) {
+    sqlite3* db = nullptr;
+    const std::string sql =
+        "BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(count) +
+        ") INSERT INTO passing(id, kind, source, record, token, received_ms, utc_offset, chip, "
+        "bib, race_time, box_date, record_key, time_key) SELECT i, 0, 'Old', printf('R%07d', i), "
+        "'1', 1796733000000 + i, 3600, printf('R%07d', i), i, '12:00:00.00', '20261208', i, "
+        "'old' FROM n; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(count) +
+        ") INSERT INTO host_line(seq, passing_id, line, sent_ms) SELECT i, i, "
+        "'AddDagClock(1 Old ' || i || ' 1 12:00:00.00)', 1796733000500 + i FROM n; COMMIT;";
+    char* error = nullptr;
+    const bool filled = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) == SQLITE_OK;
+    if (!filled) std::fprintf(stderr, "%s\n", error ? error : sqlite3_errmsg(db));
+    sqlite3_free(error);
+    sqlite3_close(db);
+    return filled;
+}
+
+// The longest wait for an acknowledgement in mylaps-sim's timing log ("token sent ack", in ns).
+long LongestAcknowledgementMs(const std::string& timingLog, std::size_t& acknowledged) {
+    std::istringstream lines(timingLog);
+    std::string token;
+    long long sent = 0, ack = 0, longest = 0;
+    acknowledged = 0;
+    while (lines >> token >> sent >> ack) {
+        longest = std::max(longest, ack - sent);
+        ++acknowledged;
+    }
+    return static_cast<long>(longest / 1000000);
 }
 
 class NeverStallTest : public ::testing::Test {
@@ -204,6 +242,41 @@ TEST_F(NeverStallTest, ControlBytesFromTheSourceReachTheHostAsQuestionMarks) {
     EXPECT_EQ(
         Occurrences(torvane.Output(), "$$$ Une source MyLaps envoie des caractères de contrôle"),
         1u);
+}
+
+// An export of a large journal runs beside a stream: it reads the journal on a thread of its
+// own, so the source's acknowledgements keep coming.
+TEST_F(NeverStallTest, AnExportOfALargeJournalLeavesTheAcknowledgementsFlowing) {
+    constexpr int kJournaled = 400000;
+    HostSimulator hostSimulator;
+    ASSERT_TRUE(hostSimulator.Start(torvane.DataFolder() + "/host.log", "", hostPort));
+    StartTorvane();  // makes the journal
+    torvane.Write("quit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
+    ASSERT_TRUE(FillJournal(torvane.DataFolder() + "/Torvane-journal.db", kJournaled));
+    StartTorvane();
+    const std::string timing = torvane.DataFolder() + "/timing.txt";
+    StartSource({"--rate", "1000", "--count", "6000", "--wait-acks", "30000", "--timing-log",
+                 QString::fromStdString(timing)});
+    QThread::msleep(1000);
+    const std::string csv = torvane.DataFolder() + "/journal.csv";
+    QElapsedTimer exporting;
+    exporting.start();
+    torvane.Write("export " + csv + "\n");
+    EXPECT_TRUE(torvane.WaitForOutput("+++ Journal des passages exporté : ", 60000));
+    const long exportMs = static_cast<long>(exporting.elapsed());
+    ASSERT_TRUE(source.waitForFinished(60000));
+    EXPECT_EQ(source.exitCode(), 0) << source.readAll().toStdString();
+
+    std::size_t acknowledged = 0;
+    const long longest = LongestAcknowledgementMs(ReadWholeFile(timing), acknowledged);
+    EXPECT_EQ(acknowledged, 6000u);
+    const std::string exported = ReadWholeFile(csv);
+    EXPECT_GT(Occurrences(exported, "\r\n"), static_cast<std::size_t>(kJournaled));
+    std::printf(
+        "export of a journal of %d passings beside 1000 passings/s: %ld ms, the longest "
+        "acknowledgement wait %ld ms\n",
+        kJournaled, exportMs, longest);
 }
 
 TEST_F(NeverStallTest, OnlyAllowedPeersAndNoMoreThanTheMostAreServed) {

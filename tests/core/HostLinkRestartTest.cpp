@@ -119,25 +119,46 @@ protected:
     HostLink link_;
 };
 
-// A host or port corrected while the link retries is used at its next attempt, at once.
-TEST_F(HostLinkTargetTest, ANewTargetServesTheNextAttemptAtOnce) {
-    link_.StartHostLink("127.0.0.1", test::FreeLoopbackPort(), 30);
-    ASSERT_TRUE(recorder_.WaitForCount(WM_HOST_LINK_STATE, 2));
-    SocketFd host = ListenOnLoopback();
-    link_.StartHostLink("127.0.0.1", LocalPort(host.Get()), 30);
-    EXPECT_TRUE(AcceptWithin(host.Get(), 2000).IsOpen());
+// A second start while a run waits out its retry delay after a failed attempt: a host or port
+// corrected meanwhile is tried at once; the reconnection's short delay does not shorten the
+// wait of a run started with a source's long one.
+struct SecondStart {
+    const char* name;
+    bool newTarget;    // the second start names another port
+    bool stopFirst;    // the run is stopped before the second start
+    int delaySeconds;  // the second start's retry delay
+    int withinMs;      // how long the host is watched for an attempt
+    bool expectAttempt;
+};
+
+void PrintTo(const SecondStart& c, std::ostream* out) {
+    *out << c.name;
 }
 
-// The reconnection's short retry delay replaces a long one under way.
-TEST_F(HostLinkTargetTest, AShorterRetryDelayTakesEffectDuringTheWait) {
+class HostLinkSecondStartTest : public HostLinkTargetTest,
+                                public ::testing::WithParamInterface<SecondStart> {};
+
+TEST_P(HostLinkSecondStartTest, TheWaitEndsOnlyForANewTargetOrANewRun) {
+    const SecondStart& c = GetParam();
     const int port = test::FreeLoopbackPort();
     link_.StartHostLink("127.0.0.1", port, 30);
     ASSERT_TRUE(recorder_.WaitForCount(WM_HOST_LINK_STATE, 2));
-    SocketFd host = ListenOnLoopback(port);
+    SocketFd host = c.newTarget ? ListenOnLoopback() : ListenOnLoopback(port);
     ASSERT_TRUE(host.IsOpen());
-    link_.StartHostLink("127.0.0.1", port, 1);
-    EXPECT_TRUE(AcceptWithin(host.Get(), 3000).IsOpen());
+    if (c.stopFirst) link_.StopHostLink();
+    link_.StartHostLink("127.0.0.1", LocalPort(host.Get()), c.delaySeconds);
+    EXPECT_EQ(AcceptWithin(host.Get(), c.withinMs).IsOpen(), c.expectAttempt);
+    link_.StopHostLink();
+    EXPECT_TRUE(link_.WaitUntilStopped(3000));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, HostLinkSecondStartTest,
+    ::testing::Values(SecondStart{"ANewTargetIsTriedAtOnce", true, false, 30, 2000, true},
+                      SecondStart{"TheReconnectionDoesNotShortenTheWait", false, false, 2, 3500,
+                                  false},
+                      SecondStart{"ANewRunAfterAStopAttemptsAtOnce", false, true, 2, 2000, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Tracked lines are reported once the host's TCP has all their bytes.
 TEST_F(HostLinkTargetTest, TrackedLinesAreReportedDelivered) {

@@ -5,6 +5,8 @@
 #include <csignal>
 
 #include "journal/Journal.h"
+#include "journal/JournalSchema.h"
+#include "journal/JournalExport.h"
 #include "support/TempFolder.h"
 
 namespace torvane {
@@ -53,14 +55,22 @@ TEST_F(JournalTest, ARecordIsKnownFromItsAdditionOnAndAcrossAReopening) {
         JournalEntry manual = StoreEntry("12", 8);
         manual.kind = PassingKind::Manual;
         journal.Add(manual);
+        // Journaled while the flow was closed: it is forwarded when it comes again.
+        JournalEntry held = StoreEntry("Loop1", 9);
+        held.bib.clear();
+        held.raceTime.clear();
+        held.reason = "flow closed";
+        journal.Add(held);
+        EXPECT_FALSE(journal.Contains("Loop1", held.record));
         std::string error;
         ASSERT_TRUE(journal.Commit(error)) << error;
     }
     Journal reopened;
     Open(reopened);
     EXPECT_TRUE(reopened.Contains("Loop1", StoreEntry("Loop1", 7).record));
-    // A manual detection is never a resend.
+    // A manual detection is never a resend, nor a passing that was not forwarded.
     EXPECT_FALSE(reopened.Contains("12", StoreEntry("12", 8).record));
+    EXPECT_FALSE(reopened.Contains("Loop1", StoreEntry("Loop1", 9).record));
 }
 
 TEST_F(JournalTest, LinesWaitUntilMarkedSentAndNumbersGoOnAfterAReopening) {
@@ -79,7 +89,7 @@ TEST_F(JournalTest, LinesWaitUntilMarkedSentAndNumbersGoOnAfterAReopening) {
     Journal reopened;
     Open(reopened);
     std::string error;
-    const auto waiting = reopened.WaitingLines(error);
+    const auto waiting = reopened.WaitingLinesFrom(1, 1000000, error);
     ASSERT_EQ(waiting.size(), 1u);
     EXPECT_EQ(waiting[0].seq, third);
     EXPECT_EQ(waiting[0].text, "line 3");
@@ -96,7 +106,7 @@ TEST_F(JournalTest, OneCommitWritesEverythingAddedSinceTheLast) {
     ASSERT_TRUE(journal.Commit(error)) << error;
     EXPECT_EQ(journal.CommitCount(), 1u);
     EXPECT_FALSE(journal.HasPending());
-    EXPECT_EQ(journal.WaitingLines(error).size(), 5u);
+    EXPECT_EQ(journal.WaitingLinesFrom(1, 1000000, error).size(), 5u);
 }
 
 TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
@@ -113,6 +123,30 @@ TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].line, "first 1");
     EXPECT_EQ(found[1].line, "again 2");
+
+    // The same, read from the file by a reader of its own, a chunk at a time; the reader may stop.
+    struct Case {
+        std::size_t chunkRows;
+        std::size_t stopAfterChunks;  // 0: never
+        std::vector<std::string> lines;
+        bool done;
+    } cases[] = {{1, 0, {"first 1", "again 2"}, true},
+                 {5, 0, {"first 1", "again 2"}, true},
+                 {1, 1, {"first 1"}, false}};
+    for (const Case& c : cases) {
+        std::vector<std::string> lines;
+        std::size_t chunks = 0;
+        const JournalReadResult read =
+            ReadForwardedSpan(journal.Path(), 1796733000001, 1796733000002, c.chunkRows,
+                              [&](std::vector<ForwardedDetection> chunk) {
+                                  EXPECT_LE(chunk.size(), c.chunkRows);
+                                  for (const ForwardedDetection& detection : chunk)
+                                      lines.push_back(detection.line);
+                                  return ++chunks != c.stopAfterChunks;
+                              });
+        EXPECT_EQ(lines, c.lines) << c.chunkRows;
+        EXPECT_EQ(read.done, c.done) << read.error;
+    }
 }
 
 TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
@@ -127,18 +161,26 @@ TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
     ASSERT_TRUE(journal.Commit(error));
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    std::size_t rows = 0;
-    ASSERT_TRUE(journal.ExportCsv(folder.Path() + "/out.csv", rows, error)) << error;
+    // Read through a connection of its own while the journal stays open.
+    const JournalReadResult written = ExportJournalCsv(journal.Path(), folder.Path() + "/out.csv");
     ::unsetenv("TZ");
     ::tzset();
-    EXPECT_EQ(rows, 2u);
+    ASSERT_TRUE(written.done) << written.error;
+    EXPECT_EQ(written.rows, 2u);
     EXPECT_EQ(ReadFile(folder.Path() + "/out.csv"),
               "received,source,record,chip,bib,race_time,sent\r\n"
               "2026-12-08 13:30:00.000,\"Loop,1\",\"KV\"\"1\"\"\",KV00000,0,12:00:00.12,"
               "2026-12-08 12:30:01.500\r\n"
               "2026-12-08 13:30:00.001,Loop2,KV0000112:00:01.123            261208,KV00001,1,"
               "12:00:00.12,\r\n");
-    EXPECT_FALSE(journal.ExportCsv(folder.Path() + "/no/such/folder.csv", rows, error));
+    const JournalReadResult refused =
+        ExportJournalCsv(journal.Path(), folder.Path() + "/no/such/folder.csv");
+    EXPECT_FALSE(refused.done);
+    EXPECT_EQ(refused.error, "No such file or directory");
+    const JournalReadResult noJournal =
+        ExportJournalCsv(folder.Path() + "/none.db", folder.Path() + "/out2.csv");
+    EXPECT_FALSE(noJournal.done);
+    EXPECT_FALSE(noJournal.error.empty());
 }
 
 // A passing with its host line, marked sent, costs less than 300 bytes on disk.
@@ -189,7 +231,7 @@ TEST_F(JournalTest, AFailedCommitKeepsEverythingForTheNext) {
     EXPECT_TRUE(journal.HasPending());
     EXPECT_TRUE(journal.Contains("L", StoreEntry("L", 50).record));
     ASSERT_TRUE(journal.Commit(error)) << error;
-    EXPECT_EQ(journal.WaitingLines(error).size(), 50u);
+    EXPECT_EQ(journal.WaitingLinesFrom(1, 1000000, error).size(), 50u);
 }
 
 TEST_F(JournalTest, AJournalThatCannotBeOpenedRefusesEveryCommit) {
@@ -241,32 +283,142 @@ TEST_F(JournalTest, RecordsOfTheSameTimeAreToldApart) {
     }
 }
 
-// A journal written before records were keyed by their time still knows its records.
-TEST_F(JournalTest, AnOlderJournalGetsItsTimeKeysAtOpening) {
+// Every layout an earlier version wrote opens, is brought up to date, and still knows its
+// forwarded records; a later layout is refused untouched.
+TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
+    constexpr const char* kFirstPassing =
+        "CREATE TABLE passing(id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, source TEXT NOT "
+        "NULL, record TEXT NOT NULL, token TEXT NOT NULL, received_ms INTEGER NOT NULL, "
+        "utc_offset INTEGER NOT NULL, chip TEXT NOT NULL, bib TEXT NOT NULL, race_time TEXT NOT "
+        "NULL, box_date TEXT NOT NULL, record_key INTEGER NOT NULL";
+    constexpr const char* kHostLine =
+        "CREATE TABLE host_line(seq INTEGER PRIMARY KEY, passing_id INTEGER NOT NULL, line TEXT "
+        "NOT NULL, sent_ms INTEGER);";
+    const struct {
+        const char* name;
+        std::string layout;
+        bool opens;
+    } cases[] = {
+        {"record key index",
+         std::string(kFirstPassing) + ");" + kHostLine +
+             "CREATE INDEX passing_by_record ON passing(record_key);",
+         true},
+        {"no index", std::string(kFirstPassing) + ");" + kHostLine, true},
+        {"time keys",
+         std::string(kFirstPassing) + ", time_key TEXT NOT NULL DEFAULT '');" + kHostLine +
+             "CREATE INDEX passing_by_record ON passing(time_key, record_key) "
+             "WHERE kind != 2; CREATE TRIGGER keyed AFTER INSERT ON passing BEGIN UPDATE "
+             "passing SET time_key = substr(new.record, 8, 12) WHERE id = new.id; END;",
+         true},
+        {"later layout",
+         std::string(kFirstPassing) + ");" + kHostLine + "PRAGMA user_version = 99;", false},
+    };
     const std::string record = StoreEntry("Loop1", 5).record;
-    {
-        SqliteDatabase older;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(Path().c_str());
+        {
+            SqliteDatabase older;
+            std::string error;
+            ASSERT_TRUE(older.Open(Path(), error)) << error;
+            ASSERT_TRUE(
+                older.Execute((c.layout +
+                               "INSERT INTO passing(id, kind, source, record, token, "
+                               "received_ms, utc_offset, chip, bib, race_time, box_date, "
+                               "record_key) VALUES(1, 0, 'Loop1', '" +
+                               record + "', '1', 0, 0, 'KV00005', '5', '12:00:05.12', '', " +
+                               std::to_string(RecordKey("Loop1", record)) + ");")
+                                  .c_str(),
+                              error))
+                << error;
+        }
+        Journal journal;
         std::string error;
-        ASSERT_TRUE(older.Open(Path(), error)) << error;
-        ASSERT_TRUE(older.Execute(
-            ("CREATE TABLE passing(id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, source TEXT "
-             "NOT NULL, record TEXT NOT NULL, token TEXT NOT NULL, received_ms INTEGER NOT NULL, "
-             "utc_offset INTEGER NOT NULL, chip TEXT NOT NULL, bib TEXT NOT NULL, race_time TEXT "
-             "NOT NULL, box_date TEXT NOT NULL, record_key INTEGER NOT NULL);"
-             "INSERT INTO passing VALUES(1, 0, 'Loop1', '" +
-             record + "', '1', 0, 0, 'KV00005', '5', '', '', " +
-             std::to_string(RecordKey("Loop1", record)) + ");")
-                .c_str(),
-            error))
-            << error;
+        ASSERT_EQ(journal.Open(Path(), error), c.opens) << error;
+        if (!c.opens) continue;
+        EXPECT_TRUE(journal.Contains("Loop1", record));
+        EXPECT_FALSE(journal.Contains("Loop2", record));
+        journal.Add(StoreEntry("Loop1", 6));
+        EXPECT_TRUE(journal.Commit(error)) << error;
+        SqliteDatabase check;
+        ASSERT_TRUE(check.Open(Path(), error));
+        SqliteStatement layout;
+        ASSERT_TRUE(layout.Prepare(check,
+                                   "SELECT (SELECT user_version FROM pragma_user_version), "
+                                   "(SELECT COUNT(*) FROM sqlite_master WHERE name = "
+                                   "'passing_by_record')",
+                                   error));
+        ASSERT_TRUE(layout.Step());
+        EXPECT_EQ(layout.Int(0), kJournalLayout);
+        EXPECT_EQ(layout.Int(1), 0);
     }
+}
+
+// A journal that cannot be opened at first opens once the cause has gone: a lock another
+// program holds, a full disk; a damaged file is kept aside and a new journal starts.
+TEST_F(JournalTest, AJournalOpensOnceWhatStoppedItHasGone) {
+    enum class Cause { Locked, Full, Damaged };
+    for (Cause cause : {Cause::Locked, Cause::Full, Cause::Damaged}) {
+        SCOPED_TRACE(static_cast<int>(cause));
+        TempFolder own;
+        const std::string path = own.Path() + "/journal.db";
+        SqliteDatabase other;
+        std::string error;
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        if (cause == Cause::Locked) {
+            ASSERT_TRUE(other.Open(path, error));
+            ASSERT_TRUE(
+                other.Execute("PRAGMA journal_mode=WAL; CREATE TABLE t(x); "
+                              "BEGIN EXCLUSIVE; INSERT INTO t VALUES(1);",
+                              error))
+                << error;
+        } else if (cause == Cause::Full) {
+            rlimit full = saved;
+            full.rlim_cur = 0;
+            ::setrlimit(RLIMIT_FSIZE, &full);
+        } else {
+            test::WriteFile(path, std::string(8192, 'x'));
+        }
+        Journal journal;
+        const bool openedAtOnce = journal.Open(path, error);
+        other.Close();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        if (cause == Cause::Damaged) {
+            EXPECT_TRUE(openedAtOnce) << error;
+            EXPECT_EQ(journal.KeptAsidePath().rfind(path + ".damaged-", 0), 0u);
+            EXPECT_EQ(ReadFile(journal.KeptAsidePath()), std::string(8192, 'x'));
+        } else {
+            EXPECT_FALSE(openedAtOnce);
+            EXPECT_FALSE(error.empty());
+            ASSERT_TRUE(journal.Open(path, error)) << error;
+            EXPECT_TRUE(journal.KeptAsidePath().empty());
+        }
+        journal.AddHostLine(journal.Add(StoreEntry("L", 1)), "x");
+        EXPECT_TRUE(journal.Commit(error)) << error;
+    }
+}
+
+// Lines marked sent since a moment wait again, the first of them named, the others untouched.
+TEST_F(JournalTest, LinesMarkedSentSinceAMomentWaitAgain) {
     Journal journal;
     Open(journal);
-    EXPECT_TRUE(journal.Contains("Loop1", record));
-    EXPECT_FALSE(journal.Contains("Loop2", record));
-    journal.Add(StoreEntry("Loop1", 6));
     std::string error;
-    EXPECT_TRUE(journal.Commit(error)) << error;
+    for (int n = 1; n <= 6; ++n) {
+        const std::int64_t seq = journal.AddHostLine(journal.Add(StoreEntry("L", n)), "x");
+        if (n <= 5) journal.MarkSent(seq, 1000 * n);
+        ASSERT_TRUE(journal.Commit(error)) << error;
+    }
+    std::int64_t first = 0;
+    EXPECT_EQ(journal.UnmarkSentSince(3000, first, error), 3u) << error;
+    EXPECT_EQ(first, 3);
+    const auto waiting = journal.WaitingLinesFrom(1, 100, error);
+    ASSERT_EQ(waiting.size(), 4u);
+    EXPECT_EQ(waiting.front().seq, 3);
+    EXPECT_EQ(journal.WaitingLineCount(error), 4u);
+    EXPECT_EQ(journal.UnmarkSentSince(3000, first, error), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -8,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Clock.h"
 #include "net/AddressRange.h"
 #include "net/DetectionListener.h"
 #include "support/LoopbackSockets.h"
@@ -63,11 +67,12 @@ protected:
         }
         return passings;
     }
-    bool Logged(const std::string& start) const {
-        for (const std::string& line : recorder_.TextsOf(WM_LOG_LINE)) {
-            if (line.rfind(start, 0) == 0) return true;
-        }
-        return false;
+    bool Logged(const std::string& start) const { return LoggedCount(start) > 0; }
+    int LoggedCount(const std::string& start) const {
+        int count = 0;
+        for (const std::string& line : recorder_.TextsOf(WM_LOG_LINE))
+            count += line.rfind(start, 0) == 0 ? 1 : 0;
+        return count;
     }
     void Reply(ConnectionId connection, const std::string& text) {
         MyLapsMessage message(connection, "");
@@ -154,17 +159,110 @@ TEST_F(ListenerLimitsTest, ASourceThatNeverReadsIsDisconnectedAndOthersAreServed
     EXPECT_TRUE(ReceiveAtLeast(healthy.Get(), received, 15));
 }
 
-TEST_F(ListenerLimitsTest, PeersOutsideTheAllowedRangesAreClosedAtOnce) {
+// A refused peer is named once a minute per address, and the refusals left out meanwhile are
+// counted on its next line, whatever the reason of each.
+TEST_F(ListenerLimitsTest, RefusedPeersAreClosedAtOnceAndLoggedOncePerMinute) {
+    clock::SetNowForTesting({clock::MakeLocal(2026, 12, 8, 12, 0, 0), 0});
     ListenerOptions options;
     options.restrictPeers = true;
     options.allowFrom = ParseAddressRanges("10.0.0.0/8").ranges;
     Start(options);
-    SocketFd refused = Connect();
-    EXPECT_TRUE(WaitForPeerClose(refused.Get()));
-    EXPECT_TRUE(recorder_.WaitUntil([&] {
-        return Logged("$$$ Connexion MyLaps de 127.0.0.1 refusée : adresse non autorisée");
-    }));
+    const std::string refusedLine =
+        "$$$ Connexion MyLaps de 127.0.0.1 refusée : adresse non autorisée ([MyLaps] AllowFrom)";
+    struct Step {
+        std::int64_t advanceMs;  // before the connections
+        int connections;
+        int linesAfter;        // refusal lines logged in all
+        const char* lastLine;  // the last of them
+    } steps[] = {
+        {0, 20, 1, ""},
+        {59000, 5, 1, ""},
+        {1000, 1, 2, " (et 24 autres refusées depuis la ligne précédente)"},
+        {30000, 3, 2, " (et 24 autres refusées depuis la ligne précédente)"},
+        {30000, 1, 3, " (et 3 autres refusées depuis la ligne précédente)"},
+        {60000, 1, 4, ""},
+    };
+    for (const Step& step : steps) {
+        clock::AdvanceByForTesting(step.advanceMs);
+        for (int n = 0; n < step.connections; ++n) {
+            SocketFd refused = Connect();
+            EXPECT_TRUE(WaitForPeerClose(refused.Get()));
+        }
+        ASSERT_TRUE(recorder_.WaitUntil(
+            [&] { return LoggedCount("$$$ Connexion MyLaps de 127.0.0.1") >= step.linesAfter; }));
+        recorder_.DeliverFor(100);
+        const auto lines = recorder_.TextsOf(WM_LOG_LINE);
+        EXPECT_EQ(LoggedCount("$$$ Connexion MyLaps de 127.0.0.1"), step.linesAfter);
+        EXPECT_EQ(lines.back(), refusedLine + step.lastLine) << step.linesAfter;
+    }
     EXPECT_EQ(recorder_.CountOf(WM_MYLAPS_CONNECTION), 0u);
+    clock::UseSystemClock();
+}
+
+// Connections that send no whole message are closed once the first-message limit has passed, so
+// that they cannot hold every place for good; a source that speaks stays past the limit.
+TEST_F(ListenerLimitsTest, SilentConnectionsAreClosedAndFreeTheirPlaces) {
+    ListenerOptions options;
+    options.maxSources = 3;
+    Start(options);
+    listener_->SetFirstMessageLimitForTesting(std::chrono::milliseconds(1000));
+    std::vector<SocketFd> silent;
+    for (int n = 0; n < 3; ++n) silent.push_back(Connect());
+    ASSERT_TRUE(SendBytes(silent[2].Get(), "Src@Pi"));  // bytes, but never a whole message
+    ASSERT_TRUE(recorder_.WaitForCount(WM_MYLAPS_CONNECTION, 3));
+    SocketFd turnedAway = Connect();
+    EXPECT_TRUE(WaitForPeerClose(turnedAway.Get()));
+
+    for (const SocketFd& connection : silent) EXPECT_TRUE(WaitForPeerClose(connection.Get()));
+    EXPECT_TRUE(recorder_.WaitUntil([&] {
+        return LoggedCount(
+                   "$$$ La source MyLaps 127.0.0.1 n'a envoyé aucun message dans les 1 s "
+                   "qui ont suivi sa connexion : déconnectée") == 3;
+    }));
+    SocketFd decoder = Connect();
+    ASSERT_TRUE(SendBytes(decoder.Get(), "Loop1@Ping@$"));
+    ASSERT_TRUE(recorder_.WaitForCount(WM_MYLAPS_MESSAGE, 1));
+    recorder_.DeliverFor(1200);
+    EXPECT_EQ(listener_->OpenConnectionCount(), 1);
+    ASSERT_TRUE(SendBytes(decoder.Get(), "Loop1@Ping@$"));
+    EXPECT_TRUE(recorder_.WaitForCount(WM_MYLAPS_MESSAGE, 2));
+}
+
+// The accepted socket of a source (found among this process's descriptors by its peer's port)
+// probes a silent peer, and gives it up about two minutes after it fell silent.
+TEST_F(ListenerLimitsTest, ASourceThatLostItsPowerIsGivenUpWithinTwoMinutes) {
+    Start();
+    SocketFd source = Connect();
+    ASSERT_TRUE(recorder_.WaitForCount(WM_MYLAPS_CONNECTION, 1));
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(source.Get(), reinterpret_cast<sockaddr*>(&local), &length);
+
+    int accepted = -1;
+    DIR* descriptors = ::opendir("/proc/self/fd");
+    ASSERT_NE(descriptors, nullptr);
+    while (const dirent* entry = ::readdir(descriptors)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        if (fd != source.Get() &&
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
+            peer.sin_port == local.sin_port) {
+            accepted = fd;
+        }
+    }
+    ::closedir(descriptors);
+    ASSERT_GE(accepted, 0);
+    int keepAlive = 0, idle = 0, interval = 0, probes = 0;
+    socklen_t size = sizeof(int);
+    ::getsockopt(accepted, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size);
+    ::getsockopt(accepted, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+    ::getsockopt(accepted, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &size);
+    ::getsockopt(accepted, IPPROTO_TCP, TCP_KEEPCNT, &probes, &size);
+    EXPECT_EQ(keepAlive, 1);
+    const int givenUpAfter = idle + interval * probes;
+    EXPECT_GE(givenUpAfter, 60);
+    EXPECT_LE(givenUpAfter, 150);
 }
 
 TEST_F(ListenerLimitsTest, ConnectionsPastTheMostAreClosed) {

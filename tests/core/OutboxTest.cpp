@@ -79,7 +79,34 @@ TEST_F(OutboxTest, WaitingDetectionsGoFirstInOrderWhenTheHostComesBack) {
     EXPECT_EQ(host.ReadForLines(100), 11u);
     ASSERT_TRUE(WaitUntil([&] { return harness.core().WaitingDetectionCount() == 0; }));
     std::string error;
-    EXPECT_TRUE(harness.core().PassingJournal().WaitingLines(error).empty());
+    EXPECT_TRUE(harness.core().PassingJournal().WaitingLinesFrom(1, 1000000, error).empty());
+}
+
+// A backlog larger than the window waits in the journal, is read a page at a time, and
+// reaches the host whole and in order.
+TEST_F(OutboxTest, ABacklogLargerThanTheWindowIsReadAPageAtATime) {
+    const int count = static_cast<int>(Outbox::kWindowLines) * 2 + 500;
+    for (int n = 1; n <= count; ++n) {
+        char chip[16];
+        std::snprintf(chip, sizeof chip, "AB%05d", n);
+        harness.core().Processor().ProcessPassing(
+            MakePassing("Loop1", chip, "12:00:01.000", "20261208"));
+    }
+    harness.core().FinishBurst();
+    harness.Restart();
+    EXPECT_EQ(harness.core().WaitingDetectionCount(), static_cast<std::size_t>(count));
+    EXPECT_LE(harness.core().HostOutbox().Waiting().size(), Outbox::kWindowLines);
+
+    harness.core().State().myLapsLinkState = MyLapsLinkState::Connected;
+    ASSERT_TRUE(ConnectHost());
+    ASSERT_TRUE(host.WaitForLines(static_cast<std::size_t>(count), 60000));
+    const auto lines = host.Lines();
+    for (int n = 1; n <= count; ++n) {
+        char chip[16];
+        std::snprintf(chip, sizeof chip, "AB%05d", n);
+        ASSERT_EQ(lines[static_cast<std::size_t>(n - 1)], Line(chip, "12:00:01.00")) << n;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return harness.core().WaitingDetectionCount() == 0; }));
 }
 
 TEST_F(OutboxTest, TheBacklogIsLoggedWhenItStartsToGrowAndWhenTheHostIsBack) {

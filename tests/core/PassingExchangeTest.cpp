@@ -144,7 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PassingExchangeTest, UnusableRecordsAreSkippedWithOneLineEachAndTheMessageAcknowledged) {
+// A message's unusable records are told in one line with their count, whatever their number,
+// and the message is acknowledged.
+TEST_F(PassingExchangeTest, UnusableRecordsAreToldInOneLinePerMessageAndTheMessageAcknowledged) {
     const auto lines = Exchange(
         "Src@Passing@c=A1|t=10:00:00.000@t=10:00:00.000@c=B2@c=C3|t=later@@"
         "c=D4|t=10:00:01.000@33@$",
@@ -152,15 +154,23 @@ TEST_F(PassingExchangeTest, UnusableRecordsAreSkippedWithOneLineEachAndTheMessag
     EXPECT_EQ(lines, (std::vector<std::string>{"AddDagClock(1\tSrc\tA1\t1\t10:00:00.00)",
                                                "AddDagClock(1\tSrc\tD4\t1\t10:00:01.00)"}));
     ASSERT_TRUE(WaitUntil([&] { return Shown(">>> MYLAPS: Bag@AckPassing@33@"); }));
-    EXPECT_TRUE(Shown("$$$ Passage MyLaps sans puce ignoré : [t=10:00:00.000]"));
-    EXPECT_TRUE(Shown("$$$ Passage MyLaps sans heure ignoré : [c=B2]"));
-    EXPECT_TRUE(Shown("$$$ Passage MyLaps à l'heure invalide ignoré : [c=C3|t=later]"));
-    EXPECT_TRUE(Shown("$$$ Passage MyLaps sans puce ignoré : []"));
-    // One line per skipped record, and nothing from the detection processing for them.
-    EXPECT_EQ(CountShown("$$$"), 4);
+    const std::string line =
+        "$$$ Passage MyLaps sans puce ignoré : [t=10:00:00.000] (4 enregistrements de ce message "
+        "refusés, le premier est montré)";
+    EXPECT_TRUE(Shown(line));
+    EXPECT_EQ(CountShown("$$$"), 1);
     EXPECT_EQ(CountShown("<<< MYLAPS: Src   Passing"), 2);
-    EXPECT_TRUE(harness.LogFile().find("$$$ Passage MyLaps sans heure ignoré : [c=B2]") !=
-                std::string::npos);
+    EXPECT_TRUE(harness.LogFile().find(line) != std::string::npos);
+
+    // A message of thousands of fixed-width records with a bad time: one line for all of them.
+    std::string store = "Src@Store@";
+    for (int n = 0; n < 3000; ++n) store += "KV" + std::to_string(10000 + n) + "xxxxxxxxxxxx@";
+    Exchange(store + "34@$", "Bag@AckStore@34$", 0);
+    ASSERT_TRUE(WaitUntil([&] { return Shown(">>> MYLAPS: Bag@AckStore@34"); }));
+    EXPECT_TRUE(
+        Shown("$$$ Chrono MyLaps (milli) invalide : xxxxxxxxxxxx (3000 enregistrements "
+              "de ce message refusés, le premier est montré)"));
+    EXPECT_EQ(CountShown("$$$"), 2);
 }
 
 // Every copy is acknowledged, and the journal keeps the host from getting the passing twice.
@@ -171,8 +181,9 @@ TEST_F(PassingExchangeTest, EveryCopyOfAResentMessageIsAcknowledgedAndForwardedO
     EXPECT_EQ(host.ReadForLines(200), 1u);
     EXPECT_EQ(CountShown("<<< MYLAPS: Src   Passing   A   10:00:00.000"), 1);
     EXPECT_TRUE(WaitUntil([&] {
-        return CountShown("<<< MYLAPS: Src renvoie un passage déjà reçu, non transmis : "
-                          "c=A|t=10:00:00.000") == 1;
+        return CountShown(
+                   "<<< MYLAPS: Src renvoie un passage déjà reçu, non transmis : "
+                   "c=A|t=10:00:00.000") == 1;
     }));
 }
 

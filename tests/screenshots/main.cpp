@@ -155,6 +155,9 @@ public:
         std::ofstream(GetDataFolder() + "/ChipTable.dtb")
             << "7 KV00007\n8 KV00008\n142 KV00142\n213 KV00213\n";
         core.LoadChipTableAndLog();
+        // As the program does: a message is acknowledged, and its passings leave for the host,
+        // only once they are in the journal.
+        if (!core.OpenJournal()) return Fail("no journal");
         if (core.StartListener(0) != 0 || !source_.Connect(core.Listener().ListeningPort()) ||
             !host_.WaitForConnection() ||
             !WaitUntil([&] { return core.State().hostLinkState == HostLinkState::Connected; }))

@@ -61,6 +61,7 @@ void CoreHarness::Create() {
         Core::Ports{dialogs, status, manual, useFakeTimers_ ? &timers : nullptr});
     core_->AttachMessageTarget();
     core_->OpenJournal();
+    core_->StartLinkForWaitingLines();
 }
 
 void CoreHarness::Restart() {

@@ -6,7 +6,7 @@
 #include <future>
 #include <regex>
 
-#include "app/JournalActions.h"
+#include "journal/JournalExport.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackSockets.h"
 #include "web/CoreControl.h"
@@ -38,8 +38,9 @@ public:
         flowOpen = open;
         return {true, open ? "Flux des détections ouvert." : "Flux des détections fermé."};
     }
-    Outcome Replay(const std::string& from, const std::optional<std::string>&) override {
-        return {false, "Usage : replay " + from};
+    void Replay(const std::string& from, const std::optional<std::string>&,
+                std::function<void(Outcome)> done) override {
+        done({false, "Usage : replay " + from});
     }
     Outcome Reload() override { return {true, "reloaded"}; }
     Outcome Disconnect() override { return {false, "Rien n'est connecté."}; }
@@ -316,7 +317,7 @@ TEST(WebJournalTest, DetectionsAndTheExportComeFromTheJournal) {
     EXPECT_EQ(newest.find("\"seq\":1,"), std::string::npos) << newest;
 
     const std::string path = harness.folders.DataFolder() + "/export.csv";
-    ASSERT_TRUE(ExportJournal(harness.core(), path).done);
+    ASSERT_TRUE(ExportJournalCsv(journal.Path(), path).done);
     const std::string streamed =
         Dechunked(Exchange(server.Port(), Request("GET", "/api/v1/export.csv", kBearer)));
     EXPECT_EQ(streamed, test::ReadFile(path));

@@ -87,6 +87,7 @@ bool CTorvaneApp::InitInstance() {
     core_->OpenJournal();
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
+    core_->StartLinkForWaitingLines();
     web_ = WebFrontEnd::Start(*core_, options_.webPort);
 
     if (closedForGood_) {
@@ -107,7 +108,7 @@ void CTorvaneApp::ShowStartBalloon() {
 
 int CTorvaneApp::ExitInstance() {
     if (!startupComplete_) return 0;
-    core_->DeliverPendingWork();
+    core_->Shutdown();
     WriteStopLine();
     return 0;
 }

@@ -101,6 +101,7 @@ bool HeadlessApp::InitInstance() {
         exitCodeWithoutStart_ = 1;
         return false;
     }
+    core_->StartLinkForWaitingLines();
 
     web_ = WebFrontEnd::Start(*core_, options_.webPort);
     commands_ = std::make_unique<OperatorCommands>(
@@ -118,7 +119,7 @@ bool HeadlessApp::InitInstance() {
 
 int HeadlessApp::ExitInstance() {
     if (!startupComplete_) return 0;
-    core_->DeliverPendingWork();
+    core_->Shutdown();
     WriteStopLine();
     return 0;
 }

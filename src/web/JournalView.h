@@ -15,12 +15,12 @@ namespace torvane {
 // The journal read through a read-only connection of its own: in WAL mode it never waits for
 // the program's writes, nor they for it. Opened at the first use; the file is the one the
 // program journals to.
-class JournalReader {
+class JournalView {
 public:
-    explicit JournalReader(std::string path) : path_(std::move(path)) {}
-    ~JournalReader();
-    JournalReader(const JournalReader&) = delete;
-    JournalReader& operator=(const JournalReader&) = delete;
+    explicit JournalView(std::string path) : path_(std::move(path)) {}
+    ~JournalView();
+    JournalView(const JournalView&) = delete;
+    JournalView& operator=(const JournalView&) = delete;
 
     std::int64_t NewestSeq();
     // Detections after `after`, oldest first; without it the newest `limit`. Nothing (with the

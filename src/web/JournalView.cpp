@@ -1,4 +1,4 @@
-#include "web/JournalReader.h"
+#include "web/JournalView.h"
 
 #include <sqlite3.h>
 
@@ -66,11 +66,11 @@ std::string IsoLocalTime(std::int64_t utcMs, int offsetSeconds) {
                   offsetMinutes / 60, offsetMinutes % 60);
 }
 
-JournalReader::~JournalReader() {
+JournalView::~JournalView() {
     if (db_) sqlite3_close(db_);
 }
 
-bool JournalReader::Open(std::string& error) {
+bool JournalView::Open(std::string& error) {
     if (db_) return true;
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
@@ -84,7 +84,7 @@ bool JournalReader::Open(std::string& error) {
     return true;
 }
 
-std::int64_t JournalReader::NewestSeq() {
+std::int64_t JournalView::NewestSeq() {
     std::string error;
     if (!Open(error)) return 0;
     sqlite3_stmt* statement = nullptr;
@@ -98,8 +98,8 @@ std::int64_t JournalReader::NewestSeq() {
     return newest;
 }
 
-std::optional<QJsonArray> JournalReader::Detections(std::optional<std::int64_t> after, int limit,
-                                                    std::string& error) {
+std::optional<QJsonArray> JournalView::Detections(std::optional<std::int64_t> after, int limit,
+                                                  std::string& error) {
     if (!Open(error)) return std::nullopt;
     const std::string sql =
         std::string(kDetectionColumns) +
@@ -124,7 +124,7 @@ std::optional<QJsonArray> JournalReader::Detections(std::optional<std::int64_t> 
     return detections;
 }
 
-std::unique_ptr<QIODevice> JournalReader::ExportStream(std::string& error) const {
+std::unique_ptr<QIODevice> JournalView::ExportStream(std::string& error) const {
     auto stream = std::make_unique<CsvExportStream>();
     if (!stream->Start(path_, error)) return nullptr;
     return stream;

@@ -1,0 +1,156 @@
+#include "journal/JournalExport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "base/Texts.h"
+
+namespace torvane {
+namespace {
+
+constexpr int kBusyMs = 5000;
+constexpr std::size_t kCsvChunkBytes = 256 * 1024;
+
+// "YYYY-MM-DD HH:MM:SS.mmm" of an instant, shifted by the given offset from UTC.
+std::string TimeText(std::int64_t utcMs, std::int64_t offsetSeconds) {
+    const std::time_t seconds =
+        static_cast<std::time_t>((utcMs >= 0 ? utcMs : utcMs - 999) / 1000 + offsetSeconds);
+    std::tm tm{};
+    if (!gmtime_r(&seconds, &tm)) return {};
+    const int ms = static_cast<int>(((utcMs % 1000) + 1000) % 1000);
+    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+}
+
+std::int64_t LocalOffsetAt(std::int64_t utcMs) {
+    const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
+    std::tm tm{};
+    return localtime_r(&seconds, &tm) ? tm.tm_gmtoff : 0;
+}
+
+// A CSV field as spreadsheets read it: quoted when it holds a separator, a quote or a line end.
+void AppendCsvField(std::string& out, std::string_view field) {
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out.append(field);
+        return;
+    }
+    out += '"';
+    for (char c : field) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+void AppendCsvRow(std::string& out, const SqliteStatement& row) {
+    AppendCsvField(out, TimeText(row.Int(0), row.Int(1)));
+    for (int column = 2; column <= 6; ++column) {
+        out += ',';
+        AppendCsvField(out, row.Text(column));
+    }
+    out += ',';
+    if (!row.IsNull(7)) {
+        const std::int64_t sent = row.Int(7);
+        AppendCsvField(out, TimeText(sent, LocalOffsetAt(sent)));
+    }
+    out += "\r\n";
+}
+
+bool Cancelled(const std::atomic<bool>* cancelled) {
+    return cancelled && cancelled->load();
+}
+
+// The text of the last system error, or `fallback` when there was none.
+std::string SystemError(const char* fallback) {
+    return errno != 0 ? std::strerror(errno) : fallback;
+}
+
+bool WriteChunk(std::FILE* file, std::string& text) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    text.clear();
+    return written;
+}
+
+}  // namespace
+
+JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::string& csvPath,
+                                   const std::atomic<bool>* cancelled) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT p.received_ms, p.utc_offset, p.source, p.record, p.chip, p.bib, "
+                       "p.race_time, s.sent FROM passing p LEFT JOIN (SELECT passing_id, "
+                       "MIN(sent_ms) AS sent FROM host_line GROUP BY passing_id) s ON "
+                       "s.passing_id = p.id ORDER BY p.id",
+                       result.error)) {
+        return result;
+    }
+    std::FILE* file = std::fopen(csvPath.c_str(), "wb");
+    if (!file) {
+        result.error = SystemError("cannot be created");
+        return result;
+    }
+    std::string text = "received,source,record,chip,bib,race_time,sent\r\n";
+    text.reserve(kCsvChunkBytes + 4096);
+    bool written = true;
+    while (written && !Cancelled(cancelled) && query.Step()) {
+        AppendCsvRow(text, query);
+        ++result.rows;
+        if (text.size() >= kCsvChunkBytes) written = WriteChunk(file, text);
+    }
+    errno = 0;
+    written = written && WriteChunk(file, text) && std::fflush(file) == 0;
+    if (query.Failed()) {
+        result.error = database.LastError();
+    } else if (!written) {
+        result.error = SystemError("write failed");
+    } else if (Cancelled(cancelled)) {
+        result.error = "stopped";
+    }
+    const bool closed = std::fclose(file) == 0;
+    if (result.error.empty() && !closed) result.error = SystemError("close failed");
+    result.done = result.error.empty();
+    return result;
+}
+
+JournalReadResult ReadForwardedSpan(
+    const std::string& journalPath, std::int64_t fromUtcMs, std::int64_t toUtcMs,
+    std::size_t chunkRows, const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
+    const std::atomic<bool>* cancelled) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT p.id, h.line, MIN(h.seq) FROM passing p JOIN host_line h ON "
+                       "h.passing_id = p.id WHERE p.received_ms BETWEEN ?1 AND ?2 "
+                       "GROUP BY p.id ORDER BY p.id",
+                       result.error)) {
+        return result;
+    }
+    query.Bind(1, fromUtcMs);
+    query.Bind(2, toUtcMs);
+    std::vector<ForwardedDetection> chunk;
+    bool going = true;
+    while (going && !Cancelled(cancelled) && query.Step()) {
+        chunk.push_back({query.Int(0), query.Text(1)});
+        ++result.rows;
+        if (chunk.size() >= chunkRows) going = onChunk(std::exchange(chunk, {}));
+    }
+    if (query.Failed()) {
+        result.error = database.LastError();
+    } else if (!going || Cancelled(cancelled)) {
+        result.error = "stopped";
+    } else if (!chunk.empty() && !onChunk(std::move(chunk))) {
+        result.error = "stopped";
+    }
+    result.done = result.error.empty();
+    return result;
+}
+
+}  // namespace torvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "journal/Journal.h"
+
+namespace torvane {
+
+// Reading the journal file away from its owner: each call opens a read-only connection of its
+// own on the file's path, so that it may run on any thread while the journal takes new passings.
+// Rows are handled as they are read, a chunk at a time: memory does not grow with the journal.
+// `cancelled`, when given, is looked at between chunks.
+
+struct JournalReadResult {
+    bool done = false;
+    std::size_t rows = 0;
+    std::string error;  // why it was not done
+};
+
+// Writes every journaled passing to a CSV file: receive time, source, record, chip, bib, race
+// time, and the time its first line reached the host.
+JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::string& csvPath,
+                                   const std::atomic<bool>* cancelled = nullptr);
+
+// Hands over, in order and a chunk at a time, the first host line of every journaled passing
+// received in [fromUtcMs, toUtcMs]. `onChunk` returns false to stop.
+JournalReadResult ReadForwardedSpan(
+    const std::string& journalPath, std::int64_t fromUtcMs, std::int64_t toUtcMs,
+    std::size_t chunkRows, const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
+    const std::atomic<bool>* cancelled = nullptr);
+
+}  // namespace torvane

@@ -1,0 +1,128 @@
+#include "journal/JournalSchema.h"
+
+#include <string_view>
+
+#include "base/Texts.h"
+#include "journal/RecordKey.h"
+#include "journal/SqliteDatabase.h"
+
+namespace torvane {
+namespace {
+
+constexpr const char* kTables = R"sql(
+CREATE TABLE IF NOT EXISTS passing(
+    id INTEGER PRIMARY KEY,
+    kind INTEGER NOT NULL,
+    source TEXT NOT NULL,
+    record TEXT NOT NULL,
+    token TEXT NOT NULL,
+    received_ms INTEGER NOT NULL,
+    utc_offset INTEGER NOT NULL,
+    chip TEXT NOT NULL,
+    bib TEXT NOT NULL,
+    race_time TEXT NOT NULL,
+    box_date TEXT NOT NULL,
+    record_key INTEGER NOT NULL,
+    time_key TEXT NOT NULL DEFAULT '',
+    reason TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS host_line(
+    seq INTEGER PRIMARY KEY,
+    passing_id INTEGER NOT NULL,
+    line TEXT NOT NULL,
+    sent_ms INTEGER);
+CREATE INDEX IF NOT EXISTS host_line_waiting ON host_line(seq) WHERE sent_ms IS NULL;
+CREATE INDEX IF NOT EXISTS host_line_by_passing ON host_line(passing_id);
+)sql";
+
+// Resends are looked up among the passings that were forwarded (they have a race time), by the
+// time of day the record carries first, so that the index grows at its end as a race goes on:
+// an index in random order would have every commit rewrite pages all over the file. Earlier
+// layouts had an index of that name on the record key alone, or on every passing.
+constexpr const char* kRecordIndex =
+    "DROP INDEX IF EXISTS passing_by_record;"
+    "CREATE INDEX IF NOT EXISTS passing_forwarded ON passing(time_key, record_key) "
+    "WHERE kind != 2 AND race_time != ''";
+
+bool ReadLayout(SqliteDatabase& database, int& layout, std::string& error) {
+    SqliteStatement query;
+    if (!query.Prepare(database, "PRAGMA user_version", error)) return false;
+    layout = query.Step() ? static_cast<int>(query.Int(0)) : 0;
+    if (query.Failed()) error = database.LastError();
+    return !query.Failed();
+}
+
+bool HasColumn(SqliteDatabase& database, const char* column, bool& found, std::string& error) {
+    SqliteStatement query;
+    if (!query.Prepare(database, "SELECT 1 FROM pragma_table_info('passing') WHERE name = ?1",
+                       error)) {
+        return false;
+    }
+    query.Bind(1, std::string_view(column));
+    found = query.Step();
+    if (query.Failed()) error = database.LastError();
+    return !query.Failed();
+}
+
+// The time keys of a journal written before records were looked up by their time.
+bool FillTimeKeys(SqliteDatabase& database, std::string& error) {
+    SqliteStatement records, update;
+    if (!records.Prepare(database, "SELECT id, record FROM passing WHERE kind != 2", error) ||
+        !update.Prepare(database, "UPDATE passing SET time_key = ?2 WHERE id = ?1", error)) {
+        return false;
+    }
+    while (records.Step()) {
+        const std::string record = records.Text(1);
+        update.Reset();
+        update.Bind(1, records.Int(0));
+        update.Bind(2, RecordTimeKey(record));
+        update.Step();
+        if (update.Failed()) break;
+    }
+    if (!records.Failed() && !update.Failed()) return true;
+    error = database.LastError();
+    return false;
+}
+
+bool AddMissingColumns(SqliteDatabase& database, std::string& error) {
+    bool hasTimeKey = false, hasReason = false;
+    if (!HasColumn(database, "time_key", hasTimeKey, error) ||
+        !HasColumn(database, "reason", hasReason, error)) {
+        return false;
+    }
+    if (!hasTimeKey &&
+        (!database.Execute("ALTER TABLE passing ADD COLUMN time_key TEXT NOT NULL DEFAULT ''",
+                           error) ||
+         !FillTimeKeys(database, error))) {
+        return false;
+    }
+    return hasReason ||
+           database.Execute("ALTER TABLE passing ADD COLUMN reason TEXT NOT NULL DEFAULT ''",
+                            error);
+}
+
+bool Upgrade(SqliteDatabase& database, std::string& error) {
+    const std::string setLayout = Format("PRAGMA user_version = %d", kJournalLayout);
+    return database.Execute(kTables, error) && AddMissingColumns(database, error) &&
+           database.Execute(kRecordIndex, error) && database.Execute(setLayout.c_str(), error);
+}
+
+}  // namespace
+
+bool PrepareJournalLayout(SqliteDatabase& database, std::string& error) {
+    int layout = 0;
+    if (!ReadLayout(database, layout, error)) return false;
+    if (layout == kJournalLayout) return true;
+    if (layout > kJournalLayout) {
+        error = Format(Tr("written by a later version of Torvane (layout %d)",
+                          "écrit par une version plus récente de Torvane (format %d)"),
+                       layout);
+        return false;
+    }
+    if (!database.Execute("BEGIN IMMEDIATE", error)) return false;
+    if (Upgrade(database, error) && database.Execute("COMMIT", error)) return true;
+    std::string ignored;
+    database.Execute("ROLLBACK", ignored);
+    return false;
+}
+
+}  // namespace torvane
