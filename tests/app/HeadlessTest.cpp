@@ -4,8 +4,11 @@
 #include <csignal>
 #include <regex>
 
+#include <sys/stat.h>
+
 #include "HostSimulator.h"
 #include "TorvaneProcess.h"
+#include "support/LoopbackSockets.h"
 
 namespace torvane::test {
 namespace {
@@ -141,6 +144,29 @@ TEST_F(HeadlessTest, CtlAsksTheRunningTorvaneAndSaysWhenNoneAnswers) {
     ASSERT_TRUE(torvane.WaitForExit());
     EXPECT_EQ(ctl({"status"}, output), 2);
     EXPECT_NE(output.find("Aucun Torvane ne répond"), std::string::npos) << output;
+}
+
+// A busy web port costs the page only; the token is made at the first start, for the owner's
+// eyes only.
+TEST_F(HeadlessTest, ABusyWebPortIsALogLineAndTorvaneGoesOn) {
+    const SocketFd busy = ListenOnLoopback();
+    const int webPort = LocalPort(busy.Get());
+    torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) +
+                     "\n[Web]\nPort=" + std::to_string(webPort) + "\n");
+    ASSERT_TRUE(torvane.Start({"--headless", "--web-port", std::to_string(webPort)}));
+    EXPECT_TRUE(
+        torvane.WaitForOutput("$$$ Le port web " + std::to_string(webPort) + " est inutilisable"))
+        << torvane.Output();
+    torvane.Write("status\n");
+    EXPECT_TRUE(torvane.WaitForOutput("Flux des détections : fermé"));
+    const std::string ini = ReadWholeFile(torvane.IniPath());
+    EXPECT_TRUE(std::regex_search(ini, std::regex("\n\\[Web\\]\n(.*\n)*Token=[0-9a-f]{32}\n")))
+        << ini;
+    struct stat info {};
+    ASSERT_EQ(::stat(torvane.IniPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    torvane.Write("quit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
 }
 
 TEST(NoDisplayTest, StartsHeadlessByItselfAndSaysSo) {
