@@ -55,13 +55,16 @@ void ConnectionGuard::OnReadyRead() {
         const int end = header_.indexOf("\r\n\r\n");
         if (end >= 0) {
             awaitingHeader_ = false;
-            if (ContentLength(header_.left(end)) > kMaxBody)
-                return Refuse(413, "Payload Too Large");
+            const qint64 length = ContentLength(header_.left(end));
+            if (length > kMaxBody) return Refuse(413, "Payload Too Large");
+            wholeRequestBytes_ = end + 4 + std::max<qint64>(length, 0);
         } else if (header_.size() > kMaxHeader) {
             return Refuse(431, "Request Header Fields Too Large");
         }
     }
-    if (requestBytes_ > kMaxHeader + kMaxBody) Refuse(413, "Payload Too Large");
+    if (requestBytes_ > kMaxHeader + kMaxBody) return Refuse(413, "Payload Too Large");
+    // A request that came whole is no slow client, however long its answer takes.
+    if (!awaitingHeader_ && requestBytes_ >= wholeRequestBytes_) inRequest_ = false;
 }
 
 void ConnectionGuard::Refuse(int status, const char* reason) {

@@ -38,6 +38,7 @@ private:
     QElapsedTimer sinceWriteProgress_;
     QByteArray header_;  // the current request's header block, as far as it came
     qint64 requestBytes_ = 0;
+    qint64 wholeRequestBytes_ = 0;  // the header block and the body it announces
     bool inRequest_ = false;
     bool awaitingHeader_ = true;
     bool refused_ = false;
