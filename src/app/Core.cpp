@@ -56,6 +56,11 @@ Core::Core(Ports ports)
       supervisor_(state_, hostLink_, listener_, outbox_, *timers_, ports.status),
       processor_(state_, lists_.detections, journal_, outbox_, dagFile_, ports.status,
                  ports.manualInput, [this] { supervisor_.RefreshButtons(); }),
+      activity_([this](const std::string& text) {
+          // A silent source is told as a lost host is.
+          ports_.status.ShowTrayBalloon(LinkSupervisor::kWarningIcon, text);
+          ports_.status.PlayWaveResource(LinkSupervisor::kDisconnectionSound);
+      }),
       protocol_(state_, hostLink_, processor_, journal_, burst_,
                 MyLapsProtocol::LinkHooks{[this] { supervisor_.OnSourceConnected(); },
                                           [this] { supervisor_.OnLastSourceGone(); },
@@ -66,6 +71,7 @@ Core::Core(Ports ports)
       answers_(lists_.summary) {
     timers_->SetHandler([this](int id) { OnTimer(id); });
     journal_.SetCommitFinishedNotice([] { PostToTarget(WM_JOURNAL_COMMITTED, 0); });
+    protocol_.SetActivity(&activity_);
     burst_.SetReopenedHandler([this] {
         TakeUpWaitingLines();
         StartLinkForWaitingLines();
@@ -163,7 +169,8 @@ void Core::Route(PostedMessageEvent& message) {
     switch (message.id) {
         case WM_MYLAPS_CONNECTION: {
             const auto* connection = dynamic_cast<ConnectionPayload*>(message.lParam.get());
-            protocol_.OnConnection(message.wParam, connection ? connection->connection : 0);
+            protocol_.OnConnection(message.wParam, connection ? connection->connection : 0,
+                                   connection ? connection->peer : std::string());
             break;
         }
         case WM_MYLAPS_MESSAGE: {
@@ -208,6 +215,7 @@ void Core::OnTimer(int id) {
         processor_.TrackRaceDay();
         burst_.Retry(clock::NowMs());
         supervisor_.RefreshWaitingCount();
+        activity_.Check(state_.flowOpen, clock::NowMs());
         memoryReturn_.ReturnIfQuiet(clock::NowMs());
     } else if (id == kQueryTimer) {
         supervisor_.OnQueryTimer();
@@ -229,6 +237,9 @@ void Core::LoadGeneralSettings() {
     state_.ignoreUnknownChips = ReadIniBool("Settings", "TorvIgnoreUnknownTags", false);
     WriteIniBool("Settings", "TorvIgnoreUnknownTags", state_.ignoreUnknownChips);
     state_.flowOpen = !state_.closeFlowAtStartup;
+    const int silenceMinutes = ReadIniInt("MyLaps", "SilenceMinutes", 10);
+    WriteIniInt("MyLaps", "SilenceMinutes", silenceMinutes);
+    activity_.SetSilenceMinutes(silenceMinutes);
 }
 
 void Core::LoadLogLevels() {

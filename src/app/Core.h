@@ -14,6 +14,7 @@
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
 #include "delivery/BurstCommit.h"
+#include "intake/SourceActivity.h"
 #include "journal/Journal.h"
 #include "delivery/Outbox.h"
 #include "net/DetectionListener.h"
@@ -109,6 +110,7 @@ public:
     HostLink& Host() { return hostLink_; }
     DetectionListener& Listener() { return listener_; }
     LinkSupervisor& Supervisor() { return supervisor_; }
+    SourceActivity& Activity() { return activity_; }
     TimerService& Timers() { return *timers_; }
     OperatorDialogs& Dialogs() { return ports_.dialogs; }
 
@@ -137,6 +139,7 @@ private:
     DagFile dagFile_;
     LinkSupervisor supervisor_;
     DetectionProcessor processor_;
+    SourceActivity activity_;
     MyLapsProtocol protocol_;
     HostAnswerHandler answers_;
     MemoryReturn memoryReturn_;

@@ -22,6 +22,8 @@ void LogService::Dispatch(int level, const std::string& text) {
         shown.reserve(clock.size() + 2 + escaped.size());
         shown.append(clock).append(": ").append(escaped);
         if (observer_) observer_(observerContext_, shown);
+        if (recent_.size() >= kRecentLines) recent_.pop_front();
+        recent_.emplace_back(level, shown);
         logList_.Append(std::move(shown));
     }
     if (level <= kFileLevel) LogToFile(escaped);

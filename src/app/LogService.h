@@ -1,6 +1,8 @@
 #pragma once
 
+#include <deque>
 #include <string>
+#include <utility>
 
 namespace torvane {
 
@@ -27,8 +29,13 @@ public:
         observerContext_ = context;
     }
 
+    // The newest lines shown, with their levels (the web page's log).
+    static constexpr std::size_t kRecentLines = 500;
+    const std::deque<std::pair<int, std::string>>& RecentLines() const { return recent_; }
+
 private:
     TextListModel& logList_;
+    std::deque<std::pair<int, std::string>> recent_;
     int windowLevel_ = 50;
     LineObserver observer_ = nullptr;
     void* observerContext_ = nullptr;

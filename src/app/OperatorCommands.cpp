@@ -171,28 +171,36 @@ void OperatorCommands::Execute(const std::string& line) {
     }
 }
 
-void OperatorCommands::Status() {
-    const RunningState& state = core_.State();
+std::string StatusText(Core& core) {
+    const RunningState& state = core.State();
     const std::string mylaps =
         state.myLapsLinkState == MyLapsLinkState::Connected
             ? Format(Tr("connected (%d source(s))", "connecté (%d source(s))"),
                      state.connectedSources)
-        : core_.Listener().IsListening() ? Tr("waiting for a connection", "en attente de connexion")
-                                         : Tr("not listening (the port could not be opened)",
-                                              "pas à l'écoute (le port n'a pas pu être ouvert)");
+        : core.Listener().IsListening() ? Tr("waiting for a connection", "en attente de connexion")
+                                        : Tr("not listening (the port could not be opened)",
+                                             "pas à l'écoute (le port n'a pas pu être ouvert)");
     const std::string dag =
         state.dagRecording ? state.dagPath : Tr("not recording", "pas d'enregistrement");
-    print_(Format(Tr("MyLaps: %s\nOstrak Pro: %s\nDetection flow: %s\nDays to add: %d "
-                     "(race day %s)\nChip table: %d entries\nDAG file: %s\nAlso transmit: %s\n"
-                     "Detections waiting for Ostrak Pro: %zu",
-                     "MyLaps : %s\nOstrak Pro : %s\nFlux des détections : %s\nJours ajoutés : %d "
-                     "(premier jour %s)\nTable de correspondance : %d entrées\nFichier DAG : %s\n"
-                     "Transmission pendant l'enregistrement : %s\nDétections en attente : %zu"),
-                  mylaps.c_str(), HostStateText(state.hostLinkState).c_str(),
-                  state.flowOpen ? Tr("open", "ouvert") : Tr("closed", "fermé"), state.daysToAdd,
-                  state.raceDays[0].c_str(), DagTableCount(), dag.c_str(),
-                  state.alsoTransmit ? Tr("yes", "oui") : Tr("no", "non"),
-                  core_.WaitingDetectionCount()));
+    std::string text = Format(
+        Tr("MyLaps: %s\nOstrak Pro: %s\nDetection flow: %s\nDays to add: %d "
+           "(race day %s)\nChip table: %d entries\nDAG file: %s\nAlso transmit: %s\n"
+           "Detections waiting for Ostrak Pro: %zu",
+           "MyLaps : %s\nOstrak Pro : %s\nFlux des détections : %s\nJours ajoutés : %d "
+           "(premier jour %s)\nTable de correspondance : %d entrées\nFichier DAG : %s\n"
+           "Transmission pendant l'enregistrement : %s\nDétections en attente : %zu"),
+        mylaps.c_str(), HostStateText(state.hostLinkState).c_str(),
+        state.flowOpen ? Tr("open", "ouvert") : Tr("closed", "fermé"), state.daysToAdd,
+        state.raceDays[0].c_str(), DagTableCount(), dag.c_str(),
+        state.alsoTransmit ? Tr("yes", "oui") : Tr("no", "non"), core.WaitingDetectionCount());
+    for (const std::string& name : core.Activity().SilentNames()) {
+        text += Format(Tr("\nSilent source: %s", "\nSource silencieuse : %s"), name.c_str());
+    }
+    return text;
+}
+
+void OperatorCommands::Status() {
+    print_(StatusText(core_));
 }
 
 void OperatorCommands::SetFlow(bool open) {

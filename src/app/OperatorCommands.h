@@ -39,6 +39,10 @@ private:
     std::optional<Request> request_;
 };
 
+// What `status` prints: both links, the flow, the race day, the chip table, the DAG file, the
+// detections waiting for the host and the silent sources.
+std::string StatusText(Core& core);
+
 // The operator's commands of the terminal front-end, one line at a time; every answer is
 // printed (in the program's language) through `print`.
 class OperatorCommands {

@@ -1,6 +1,7 @@
 #include "intake/MyLapsProtocol.h"
 
 #include "base/CalendarText.h"
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
 #include "delivery/HostRequests.h"
@@ -8,6 +9,7 @@
 #include "intake/PassingRecord.h"
 #include "intake/SafeText.h"
 #include "delivery/BurstCommit.h"
+#include "intake/SourceActivity.h"
 #include "journal/Journal.h"
 #include "net/HostLink.h"
 
@@ -81,7 +83,15 @@ MyLapsProtocol::MyLapsProtocol(RunningState& state, HostLink& hostLink,
       burst_(burst),
       hooks_(std::move(hooks)) {}
 
-void MyLapsProtocol::OnConnection(std::intptr_t wParam, ConnectionId connection) {
+void MyLapsProtocol::OnConnection(std::intptr_t wParam, ConnectionId connection,
+                                  const std::string& peer) {
+    if (activity_) {
+        if (wParam == 1) {
+            activity_->OnConnected(connection, peer, clock::NowMs());
+        } else {
+            activity_->OnDisconnected(connection, clock::NowMs());
+        }
+    }
     if (wParam == 1) {
         Log(25, Tr("MyLaps connected", "+++ Connexion MyLaps"));
         state_.myLapsLinkState = MyLapsLinkState::Connected;
@@ -162,6 +172,7 @@ void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const st
     passing.source = source;
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
+    std::size_t counted = 0;
     const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& record : records) {
         if (IsResend(source, record)) continue;
@@ -171,7 +182,9 @@ void MyLapsProtocol::ProcessStorePassings(const MyLapsMessage& message, const st
         passing.boxDate = "20" + Slice(record, 31, 6);
         LogPassing(source, command, passing.chip, passing.timeField);
         processor_.ProcessPassing(passing);
+        ++counted;
     }
+    if (activity_) activity_->OnPassings(message.connection, source, counted, clock::NowMs());
 }
 
 void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const std::string& source,
@@ -183,6 +196,7 @@ void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const st
     passing.source = source;
     passing.token = token;
     passing.receivedUtcMs = message.receivedUtcMs;
+    std::size_t counted = 0;
     const RefusedRecordLog::Message refusals(processor_.Refusals());
     for (const std::string& text : records) {
         if (IsResend(source, text)) continue;
@@ -200,7 +214,9 @@ void MyLapsProtocol::ProcessKeyedPassings(const MyLapsMessage& message, const st
         passing.boxDate = record.boxDate;
         LogPassing(source, command, passing.chip, record.time);
         processor_.ProcessPassing(passing);
+        ++counted;
     }
+    if (activity_) activity_->OnPassings(message.connection, source, counted, clock::NowMs());
 }
 
 void MyLapsProtocol::OnPassing(std::unique_ptr<MyLapsMessage> message, const std::string& source,

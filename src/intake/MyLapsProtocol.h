@@ -16,6 +16,7 @@ class HostLink;
 class DetectionProcessor;
 class Journal;
 class BurstCommit;
+class SourceActivity;
 
 // The MyLaps side of the program: turns each message of a source into log lines,
 // acknowledgements and passings, and asks for the host link as sources come and go. Replies
@@ -32,7 +33,10 @@ public:
                    Journal& journal, BurstCommit& burst, LinkHooks hooks);
 
     // wParam 1: a source connected; 0: its connection ended.
-    void OnConnection(std::intptr_t wParam, ConnectionId connection = 0);
+    void OnConnection(std::intptr_t wParam, ConnectionId connection = 0,
+                      const std::string& peer = {});
+    // Where each source's connections and passings are counted (none by default).
+    void SetActivity(SourceActivity* activity) { activity_ = activity; }
     void OnMessage(std::unique_ptr<MyLapsMessage> message);
 
     // "@"-separated fields: empty fields between separators kept, an empty last part dropped.
@@ -63,6 +67,7 @@ private:
     BurstCommit& burst_;
     LinkHooks hooks_;
     std::set<ConnectionId> warnedConnections_;
+    SourceActivity* activity_ = nullptr;
 };
 
 }  // namespace torvane

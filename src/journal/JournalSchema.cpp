@@ -31,6 +31,7 @@ CREATE TABLE IF NOT EXISTS host_line(
     line TEXT NOT NULL,
     sent_ms INTEGER);
 CREATE INDEX IF NOT EXISTS host_line_waiting ON host_line(seq) WHERE sent_ms IS NULL;
+CREATE INDEX IF NOT EXISTS host_line_by_passing ON host_line(passing_id);
 )sql";
 
 // Resends are looked up among the passings that were forwarded (they have a race time), by the

@@ -4,8 +4,11 @@
 #include <csignal>
 #include <regex>
 
+#include <sys/stat.h>
+
 #include "HostSimulator.h"
 #include "TorvaneProcess.h"
+#include "support/LoopbackSockets.h"
 
 namespace torvane::test {
 namespace {
@@ -117,6 +120,66 @@ TEST_F(HeadlessTest, ForwardsPassingsBetweenTheTwoSimulatorsAndTakesCommands) {
     torvane.Write("close\nstatus\n");
     EXPECT_TRUE(torvane.WaitForOutput("Flux des détections fermé."));
     EXPECT_TRUE(torvane.WaitForOutput("Flux des détections : fermé"));
+    torvane.Write("quit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
+}
+
+// `torvane ctl` reaches the running Torvane of the same folders through its web API.
+TEST_F(HeadlessTest, CtlAsksTheRunningTorvaneAndSaysWhenNoneAnswers) {
+    torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) + "\n");
+    ASSERT_TRUE(torvane.Start({"--headless", "--open-flow", "--web-port", "0"}));
+    ASSERT_TRUE(torvane.WaitForOutput("+ Page web sur http://127.0.0.1:")) << torvane.Output();
+    const auto ctl = [&](const QStringList& arguments, std::string& output) {
+        QProcess process;
+        process.setProcessEnvironment(torvane.Environment());
+        process.start(QString::fromStdString(BinaryPath()), QStringList{"ctl"} + arguments);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(10000)) return -1;
+        output = process.readAllStandardOutput().toStdString() +
+                 process.readAllStandardError().toStdString();
+        return process.exitCode();
+    };
+    std::string output;
+    EXPECT_EQ(ctl({"status"}, output), 0);
+    EXPECT_NE(output.find("MyLaps : en attente de connexion\nOstrak Pro : déconnecté\n"
+                          "Flux des détections : ouvert\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(ctl({"close"}, output), 0);
+    EXPECT_EQ(output, "Flux des détections fermé.\n");
+    EXPECT_EQ(ctl({"replay", "25:99"}, output), 1);
+    EXPECT_NE(output.find("Usage : replay HH:MM[:SS]"), std::string::npos) << output;
+    EXPECT_EQ(ctl({"replay", "00:00"}, output), 0);
+    EXPECT_EQ(output.rfind("+++ Rejeu : 0 détections reçues de 00:00 à maintenant", 0), 0u)
+        << output;
+    torvane.Write("status\n");
+    EXPECT_TRUE(torvane.WaitForOutput("Flux des détections : fermé"));
+
+    torvane.Write("quit\n");
+    ASSERT_TRUE(torvane.WaitForExit());
+    EXPECT_EQ(ctl({"status"}, output), 2);
+    EXPECT_NE(output.find("Aucun Torvane ne répond"), std::string::npos) << output;
+}
+
+// A busy web port costs the page only; the token is made at the first start, for the owner's
+// eyes only.
+TEST_F(HeadlessTest, ABusyWebPortIsALogLineAndTorvaneGoesOn) {
+    const SocketFd busy = ListenOnLoopback();
+    const int webPort = LocalPort(busy.Get());
+    torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(myLapsPort) +
+                     "\n[Web]\nPort=" + std::to_string(webPort) + "\n");
+    ASSERT_TRUE(torvane.Start({"--headless", "--web-port", std::to_string(webPort)}));
+    EXPECT_TRUE(
+        torvane.WaitForOutput("$$$ Le port web " + std::to_string(webPort) + " est inutilisable"))
+        << torvane.Output();
+    torvane.Write("status\n");
+    EXPECT_TRUE(torvane.WaitForOutput("Flux des détections : fermé"));
+    const std::string ini = ReadWholeFile(torvane.IniPath());
+    EXPECT_TRUE(std::regex_search(ini, std::regex("\n\\[Web\\]\n(.*\n)*Token=[0-9a-f]{32}\n")))
+        << ini;
+    struct stat info {};
+    ASSERT_EQ(::stat(torvane.IniPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     torvane.Write("quit\n");
     ASSERT_TRUE(torvane.WaitForExit());
 }

@@ -40,9 +40,9 @@ TEST_P(CommandLineTest, AnswersInTheChosenLanguage) {
 }
 
 const char* const kFrenchUsage =
-    "Usage : torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n";
+    "Usage : torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n";
 const char* const kEnglishUsage =
-    "Usage: torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n";
+    "Usage: torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineTest,
@@ -70,7 +70,15 @@ INSTANTIATE_TEST_SUITE_P(
                         {"--lang", "de", "--help"},
                         "--lang attend fr ou en, pas « de »\n",
                         2},
-        CommandLineCase{"LanguageMissing", "", {"--lang"}, "--lang attend fr ou en\n", 2}),
+        CommandLineCase{"LanguageMissing", "", {"--lang"}, "--lang attend fr ou en\n", 2},
+        CommandLineCase{
+            "WebPortNotANumber", "", {"--web-port", "80x"}, "option inconnue: --web-port\n", 2},
+        CommandLineCase{"CtlWithoutARunningTorvane",
+                        "",
+                        {"--lang", "en", "ctl", "status"},
+                        "No Torvane answers",
+                        2},
+        CommandLineCase{"CtlUnknownCommand", "", {"ctl", "frobnicate"}, "Usage : torvane ctl", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Headless runs and what they leave in the settings.

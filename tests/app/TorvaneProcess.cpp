@@ -88,6 +88,10 @@ void TorvaneProcess::WriteIni(const std::string& content) {
 bool TorvaneProcess::Start(const std::vector<std::string>& arguments) {
     QStringList list;
     for (const auto& argument : arguments) list << QString::fromStdString(argument);
+    // The web page stays off unless a test asks for it, so that runs never meet on its port.
+    if (!list.contains("--web-port"))
+        list << "--web-port"
+             << "off";
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(QString::fromStdString(BinaryPath()), list);
     return process_.waitForStarted(10000);

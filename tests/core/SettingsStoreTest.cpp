@@ -258,7 +258,7 @@ TEST(FirstStartTest, LeavesEveryStartUpKeyWithItsDefault) {
     for (const char* expected :
          {"[Torvane]", "TorvBagName=Bag", "BTorvOpenAtStartup=YES", "BTorvHaltedAtStartup=YES",
           "[Settings]", "TDaysToAdd=0", "TorvIgnoreUnknownTags=NO", "LogWinLevel=50",
-          "LogFileLevel=75", "[MyLaps]", "Port=3097"}) {
+          "LogFileLevel=75", "[MyLaps]", "Port=3097", "SilenceMinutes=10"}) {
         EXPECT_NE(file.find(expected), std::string::npos) << expected << "\n" << file;
     }
     EXPECT_EQ(file.find("[Ostrak]"), std::string::npos) << file;

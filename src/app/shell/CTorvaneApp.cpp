@@ -88,6 +88,7 @@ bool CTorvaneApp::InitInstance() {
     if (!core_->State().openWindowAtStartup) ShowStartBalloon();
     core_->StartListener(port);
     core_->StartLinkForWaitingLines();
+    web_ = WebFrontEnd::Start(*core_, options_.webPort);
 
     if (closedForGood_) {
         QMetaObject::invokeMethod(

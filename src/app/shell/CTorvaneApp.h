@@ -10,6 +10,7 @@
 #include "ui/CMainFrame.h"
 #include "ui/CTorvaneDlg.h"
 #include "ui/DesktopPorts.h"
+#include "web/WebFrontEnd.h"
 
 namespace torvane {
 
@@ -49,6 +50,7 @@ private:
     DesktopStatus status_;
     ForwardingManualInput manualInput_;
     std::unique_ptr<Core> core_;
+    std::unique_ptr<WebFrontEnd> web_;  // ends before the core it reads
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CTorvaneDlg> activity_;
     std::unique_ptr<SignalBridge> signals_;

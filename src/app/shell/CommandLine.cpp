@@ -12,6 +12,16 @@ void Refuse(CommandLine& line, std::string argument, bool language = false) {
     line.refusedLanguage = language;
 }
 
+bool ReadPort(std::string_view text, int& port) {
+    if (text.empty() || text.size() > 5) return false;
+    port = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        port = port * 10 + (c - '0');
+    }
+    return port <= 65535;
+}
+
 void Decide(CommandLine& line, CommandLine::Action action) {
     if (line.action == CommandLine::Action::Run) line.action = action;
 }
@@ -30,6 +40,20 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
             line.headless = true;
         } else if (argument == "--open-flow") {
             line.start.openFlow = true;
+        } else if (argument == "--web-port") {
+            int port = -1;
+            if (i + 1 < argc &&
+                (std::string_view(argv[i + 1]) == "off" || ReadPort(argv[i + 1], port))) {
+                line.start.webPort = port;
+                ++i;
+            } else {
+                Refuse(line, std::string(argument));
+            }
+        } else if (argument == "ctl" && line.action == CommandLine::Action::Run) {
+            // Everything after ctl is the command for the running Torvane.
+            line.action = CommandLine::Action::Ctl;
+            line.ctl.assign(argv + i + 1, argv + argc);
+            break;
         } else if (argument == "--lang" || argument.starts_with("--lang=")) {
             std::string_view value;
             if (argument == "--lang") {
@@ -63,13 +87,17 @@ std::string RefusalText(const CommandLine& line) {
 
 const char* UsageText() {
     return Tr(
-        "Usage: torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n"
+        "Usage: torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n"
+        "               [--version]\n"
+        "       torvane ctl status|open|close|replay FROM [TO]|export FILE|reload|disconnect\n"
         "\n"
         "Timing proxy between a MyLaps timing source and Ostrak Pro.\n"
         "\n"
         "  --headless     run without windows: the log goes to standard output and the\n"
         "                 operator's commands are read from standard input (type help)\n"
         "  --open-flow    open the detection flow at start, for this run only\n"
+        "  --web-port N   the web page's port for this run (0: any free port, off: none)\n"
+        "  ctl COMMAND    send a command to the running Torvane through its web page\n"
         "  --lang fr|en   the language of the texts for this run (the Language setting\n"
         "                 of the [Torvane] section otherwise; French by default)\n"
         "  --help         show this help and stop\n"
@@ -77,13 +105,18 @@ const char* UsageText() {
         "\n"
         "Without a display (neither DISPLAY nor WAYLAND_DISPLAY set), Torvane runs\n"
         "headless by itself. SIGTERM, SIGINT and SIGHUP stop it cleanly. See torvane(1).\n",
-        "Usage : torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n"
+        "Usage : torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n"
+        "                [--version]\n"
+        "        torvane ctl status|open|close|replay DEBUT [FIN]|export "
+        "FICHIER|reload|disconnect\n"
         "\n"
         "Proxy de chronométrage entre une source MyLaps et Ostrak Pro.\n"
         "\n"
         "  --headless     sans fenêtre : les traces vont sur la sortie standard et les\n"
         "                 commandes de l'opérateur sont lues sur l'entrée standard (help)\n"
         "  --open-flow    ouvre le flux des détections au démarrage, pour cette fois\n"
+        "  --web-port N   le port de la page web pour cette fois (0 : libre, off : aucun)\n"
+        "  ctl COMMANDE   envoie une commande au Torvane qui tourne, par sa page web\n"
         "  --lang fr|en   la langue des textes pour cette fois (sinon le réglage Language\n"
         "                 de la section [Torvane] ; le français par défaut)\n"
         "  --help         affiche cette aide et s'arrête\n"

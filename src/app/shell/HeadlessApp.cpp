@@ -43,6 +43,7 @@ HeadlessApp::HeadlessApp(StartOptions options)
 HeadlessApp::~HeadlessApp() {
     signals_.reset();
     commands_.reset();
+    web_.reset();
     core_.reset();
     console_ = nullptr;
     consoleOwner_.reset();
@@ -102,6 +103,7 @@ bool HeadlessApp::InitInstance() {
     }
     core_->StartLinkForWaitingLines();
 
+    web_ = WebFrontEnd::Start(*core_, options_.webPort);
     commands_ = std::make_unique<OperatorCommands>(
         *core_, *manualInput_, [this](const std::string& text) { Print(text); },
         [this] {

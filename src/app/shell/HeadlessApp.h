@@ -9,6 +9,7 @@
 #include "app/shell/SignalBridge.h"
 #include "app/shell/SingleInstance.h"
 #include "app/shell/TerminalPorts.h"
+#include "web/WebFrontEnd.h"
 
 namespace torvane {
 
@@ -38,6 +39,7 @@ private:
     TerminalStatus status_{console_};
     std::unique_ptr<TypedManualDetection> manualInput_;
     std::unique_ptr<Core> core_;
+    std::unique_ptr<WebFrontEnd> web_;  // ends before the core it reads
     std::unique_ptr<OperatorCommands> commands_;
     std::unique_ptr<ConsoleInput> consoleOwner_;
     std::unique_ptr<SignalBridge> signals_;

@@ -5,6 +5,7 @@
 
 #include "app/shell/CTorvaneApp.h"
 #include "app/shell/CommandLine.h"
+#include "app/shell/CtlClient.h"
 #include "app/shell/HeadlessApp.h"
 #include "app/shell/LanguageSetting.h"
 #include "app/shell/LoopWatch.h"
@@ -63,6 +64,10 @@ int main(int argc, char** argv) {
     if (line.action == CommandLine::Action::Help) {
         std::fputs(torvane::UsageText(), stdout);
         return 0;
+    }
+    if (line.action == CommandLine::Action::Ctl) {
+        QCoreApplication application(argc, argv);
+        return torvane::RunCtl(line.ctl);
     }
 
     bool headless = line.headless;
