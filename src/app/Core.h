@@ -87,8 +87,12 @@ public:
     // The level box: the item's leading number becomes the window level; false if none.
     bool ChooseWindowLevel(const std::string& itemText);
     void InsertManualDetection();
-    // Ends a burst of work now: the journal is committed, then host lines and replies leave.
+    // Ends a burst of work now: its additions are committed (on the journal's thread), then
+    // host lines and replies leave.
     void FinishBurst();
+    // Commits everything gathered so far and waits until it is done; false when the journal
+    // failed.
+    bool FlushJournal() { return burst_.Flush(); }
     // The Exit question, with the detections that will wait for the next start.
     std::string ExitQuestion() const;
     // Detections journaled but not yet known to have reached the host.

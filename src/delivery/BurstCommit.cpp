@@ -28,7 +28,9 @@ bool BurstCommit::AcceptsPassings() const {
 
 void BurstCommit::Finish() {
     journal_.EndLookups();
-    if (!journal_.CommitInFlight() && !failing_) Kick();
+    // A journal that could not be opened waits for Retry; one that failed to write is tried
+    // again at once, with everything it kept.
+    if (!journal_.CommitInFlight()) Kick();
 }
 
 // Starts the next commit with what gathered; with nothing to write, what the gathered

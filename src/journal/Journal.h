@@ -37,6 +37,12 @@ public:
     static constexpr const char* kFileName = "Torvane-journal.db";
     static constexpr int kBusyTimeoutMs = JournalWriter::kBusyTimeoutMs;
 
+    Journal() = default;
+    // Waits for the commit under way: its batch must outlive the writer's work on it.
+    ~Journal() { Close(); }
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
     // Opens (or creates) the file in WAL mode with full synchronous writes and brings an older
     // layout up to date; false with the reason. A file that SQLite finds damaged is kept aside
     // (KeptAsidePath) and a new journal starts. A journal that is not open refuses every commit.

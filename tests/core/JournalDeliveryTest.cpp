@@ -84,6 +84,7 @@ TEST_F(JournalDeliveryTest, StoresOfOneBurstShareOneCommit) {
                          0, Store({token}, token).substr(0, Store({token}, token).size() - 1)));
     }
     DeliverPostedMessages();
+    ASSERT_TRUE(WaitUntil([&] { return !harness.core().PassingJournal().CommitInFlight(); }));
     EXPECT_EQ(harness.core().PassingJournal().CommitCount(), before + 1);
     EXPECT_EQ(harness.WaitingHostLines().size(), 3u);
     DeliverPosted();

@@ -38,7 +38,7 @@ protected:
     }
     void Pass(const char* chip, const char* time) {
         harness.core().Processor().ProcessPassing(MakePassing("Loop1", chip, time, "20261208"));
-        harness.core().FinishBurst();
+        harness.core().FlushJournal();
     }
     bool ConnectHost() {
         harness.core().Host().StartHostLink("127.0.0.1", host.Port(), 1);
