@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <csignal>
+#include <cstring>
 #include <regex>
 
 #include "HostSimulator.h"
@@ -68,7 +69,8 @@ TEST_P(HeadlessSignalTest, EachSignalStopsItCleanly) {
     EXPECT_EQ(log.substr(log.size() - stop.size()), stop);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 TEST_F(HeadlessTest, ForwardsPassingsBetweenTheTwoSimulatorsAndTakesCommands) {
     const std::string dir = torvane.DataFolder();
