@@ -1,7 +1,9 @@
 # Torvane: the commands of the README.
 #   make run       installs what is missing, builds the program and starts it
 #   make test      installs what is missing, builds everything and runs every test
-#   make install   installs the program, the simulators and their files under PREFIX
+#   make programs  builds the program and the two simulators (as yourself, before make install)
+#   make install   installs what make programs built under PREFIX (as root for /usr/local)
+#   make uninstall removes what make install put under PREFIX
 #   make package   builds the Debian package torvane_<version>_<arch>.deb here
 #   make bench     builds an optimised Torvane and measures it against two minimal relays
 #                  (BENCH_ARGS='--part normal' or '--part slow-disk' runs one part only)
@@ -21,11 +23,17 @@ SANITIZER_FILES := $(CURDIR)/tests/sanitizers
 # traces, and quicker to build than full debug information.
 CHECKED_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 
-.PHONY: run test build programs install package deps configure bench screenshots clean asan \
-	tsan fuzz
+.PHONY: run test build programs install uninstall package deps configure bench screenshots \
+	clean asan tsan fuzz
+
+# The set of Debian packages each target asks for (scripts/install-deps): what building and
+# running needs, what the tests add, and what the checked builds and the tools around them add.
+DEPS_SET = run
+test build screenshots: DEPS_SET = test
+asan tsan fuzz bench: DEPS_SET = checked
 
 deps:
-	@scripts/install-deps
+	@scripts/install-deps $(DEPS_SET)
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -44,9 +52,13 @@ run: configure
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
 
-# DESTDIR=<folder> installs into a staging folder instead.
-install: programs
-	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+# Installs what is built, never building nor configuring: run as root, it must not leave files
+# of root's in a build folder that a user owns. DESTDIR=<folder> installs into a staging folder.
+install:
+	@scripts/install-built $(BUILD_DIR) $(PREFIX)
+
+uninstall:
+	@scripts/uninstall-built $(PREFIX)
 
 package: programs
 	@rm -f $(BUILD_DIR)/torvane_*.deb

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -25,7 +27,18 @@ std::mutex pathsMutex;
 std::optional<std::string> programFolderOverride;
 std::optional<bool> useProgramFolderMarker;
 std::optional<std::string> iniPath;
+std::optional<std::string> dataFolderForRun;
 bool settingsFileBlocked = false;
+
+// Values given for this run only, by lower-case "section\nkey" (settings are case-insensitive).
+std::mutex runValuesMutex;
+std::map<std::string, std::string> runValues;
+
+std::string RunValueKey(const char* section, const char* key) {
+    std::string text = std::string(section) + "\n" + key;
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 bool PathExists(const std::string& path) {
     struct stat st {};
@@ -219,6 +232,14 @@ void SaveIni(const CSimpleIniA& ini) {
 }
 
 void WriteValue(const char* section, const char* key, const std::string& value) {
+    {
+        std::lock_guard lock(runValuesMutex);
+        const auto run = runValues.find(RunValueKey(section, key));
+        if (run != runValues.end()) {
+            if (run->second == value) return;
+            runValues.erase(run);
+        }
+    }
     CSimpleIniA ini;
     if (!LoadIni(ini)) return;
     ini.SetValue(section, key, value.c_str());
@@ -226,6 +247,11 @@ void WriteValue(const char* section, const char* key, const std::string& value) 
 }
 
 std::optional<std::string> ReadValue(const char* section, const char* key) {
+    {
+        std::lock_guard lock(runValuesMutex);
+        const auto run = runValues.find(RunValueKey(section, key));
+        if (run != runValues.end()) return run->second;
+    }
     CSimpleIniA ini;
     LoadIni(ini);
     const char* value = ini.GetValue(section, key, nullptr);
@@ -310,6 +336,7 @@ std::string GetDataFolder() {
     bool useProgramFolder;
     {
         std::lock_guard lock(pathsMutex);
+        if (dataFolderForRun) return *dataFolderForRun;
         if (!useProgramFolderMarker) {
             useProgramFolderMarker = PathExists(programFolder + "/_useXPdirs");
         }
@@ -369,10 +396,30 @@ void SetProgramFolderForTesting(const std::string& folder) {
     settingsFileBlocked = false;
 }
 
+std::string UseDataFolderForRun(const std::string& folder) {
+    errno = 0;
+    if (!MakeDirectories(folder)) return SystemErrorText(errno != 0 ? errno : ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return SystemErrorText(errno);
+    std::lock_guard lock(pathsMutex);
+    dataFolderForRun = folder;
+    iniPath.reset();
+    return {};
+}
+
+void SetIniValueForRun(const char* section, const char* key, const std::string& value) {
+    std::lock_guard lock(runValuesMutex);
+    runValues[RunValueKey(section, key)] = value;
+}
+
 void ResetSettingsPathsForTesting() {
+    {
+        std::lock_guard lock(runValuesMutex);
+        runValues.clear();
+    }
     std::lock_guard lock(pathsMutex);
     useProgramFolderMarker.reset();
     iniPath.reset();
+    dataFolderForRun.reset();
     settingsFileBlocked = false;
 }
 

@@ -32,6 +32,13 @@ bool MakeDirectories(const std::string& path);
 // The loopback host name of the local machine, default of "Ostrak"/"Host".
 std::string LoopbackHostName();
 
+// For one run (torvane --data-dir): the data folder, made when missing. Empty on success, the
+// system's reason otherwise.
+std::string UseDataFolderForRun(const std::string& folder);
+// For one run: a setting read in place of the file's value and never written to the file. A write
+// of another value (the operator's own) ends it and goes to the file.
+void SetIniValueForRun(const char* section, const char* key, const std::string& value);
+
 // Tests point the program folder elsewhere and forget every remembered folder and path.
 void SetProgramFolderForTesting(const std::string& folder);
 void ResetSettingsPathsForTesting();

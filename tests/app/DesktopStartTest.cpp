@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 
 #include "TorvaneProcess.h"
 
@@ -79,7 +80,8 @@ TEST_P(ExitSignalTest, EachExitSignalEndsTheProgramWithTheStopLine) {
     EXPECT_NE(ReadWholeFile(torvane.IniPath()).find("Position=["), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ExitSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, ExitSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 }  // namespace
 }  // namespace torvane::test

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <csignal>
+#include <cstring>
 #include <regex>
 
 #include <sys/stat.h>
@@ -71,7 +72,8 @@ TEST_P(HeadlessSignalTest, EachSignalStopsItCleanly) {
     EXPECT_EQ(log.substr(log.size() - stop.size()), stop);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 // The benchmark's watch of the window thread: its file is written when the program stops.
 TEST_F(HeadlessTest, TheLoopWatchWritesItsFileAtTheEnd) {

@@ -18,11 +18,12 @@ std::string ScriptPath() {
 // who runs it, whether sudo exists. apt-get and sudo only write down how they were called.
 struct SetUpCase {
     const char* name;
+    const char* set;  // the set asked for; none for the default
     const char* uid;
-    bool installed;  // every package is installed; otherwise cmake and mandoc are missing
+    bool installed;  // every package is installed; otherwise one of each set is missing
     bool sudo;
     int exitCode;
-    const char* calls;  // what apt-get and sudo were asked, in order
+    std::string calls;  // what apt-get and sudo were asked, in order
     const char* error;  // in the error output
 };
 
@@ -55,7 +56,7 @@ TEST_P(InstallDepsTest, InstallsWhatIsMissingOrSaysWhatToRunAsRoot) {
     // The package is dpkg-query's last argument.
     Stub("dpkg-query", c.installed ? "printf 'install ok installed'"
                                    : "for last; do :; done\n"
-                                     "case \"$last\" in cmake|mandoc) exit 1;; esac\n"
+                                     "case \"$last\" in cmake|faketime|lintian) exit 1;; esac\n"
                                      "printf 'install ok installed'");
     Stub("apt-get", "echo \"apt-get $*\" >> " + calls);
     if (c.sudo) Stub("sudo", "echo \"sudo\" >> " + calls + "; \"$@\"");
@@ -64,7 +65,9 @@ TEST_P(InstallDepsTest, InstallsWhatIsMissingOrSaysWhatToRunAsRoot) {
     QProcessEnvironment environment;
     environment.insert("PATH", bin.path());
     script.setProcessEnvironment(environment);
-    script.start(QString::fromStdString(ScriptPath()), {});
+    QStringList arguments;
+    if (*c.set) arguments << c.set;
+    script.start(QString::fromStdString(ScriptPath()), arguments);
     ASSERT_TRUE(script.waitForFinished(10000));
     EXPECT_EQ(script.exitCode(), c.exitCode);
     EXPECT_EQ(Calls(), c.calls);
@@ -72,23 +75,30 @@ TEST_P(InstallDepsTest, InstallsWhatIsMissingOrSaysWhatToRunAsRoot) {
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
 }
 
-const char* const kApt =
-    "apt-get update -qq\n"
-    "apt-get install -y -qq --no-install-recommends cmake mandoc\n";
+std::string Apt(const std::string& packages) {
+    return "apt-get update -qq\napt-get install -y -qq --no-install-recommends " + packages + "\n";
+}
+const std::string kRun = Apt("cmake");
 
+// Each set adds to the one before: building and running, the tests, the checked builds.
 INSTANTIATE_TEST_SUITE_P(
     Cases, InstallDepsTest,
     ::testing::Values(
-        SetUpCase{"NothingMissing", "1000", true, false, 0, "", ""},
-        SetUpCase{"Root", "0", false, false, 0, kApt, ""},
-        SetUpCase{"UserWithSudo", "1000", false, true, 0,
+        SetUpCase{"NothingMissing", "", "1000", true, false, 0, "", ""},
+        SetUpCase{"Root", "", "0", false, false, 0, kRun, ""},
+        SetUpCase{"RunSet", "run", "0", false, false, 0, kRun, ""},
+        SetUpCase{"TestSet", "test", "0", false, false, 0, Apt("cmake faketime"), ""},
+        SetUpCase{"CheckedSet", "checked", "0", false, false, 0, Apt("cmake faketime lintian"), ""},
+        SetUpCase{"UnknownSet", "tests", "0", false, false, 2, "",
+                  "unknown set \"tests\": run, test or checked"},
+        SetUpCase{"UserWithSudo", "", "1000", false, true, 0,
                   "sudo\napt-get update -qq\nsudo\napt-get install -y -qq "
-                  "--no-install-recommends cmake mandoc\n",
+                  "--no-install-recommends cmake\n",
                   ""},
-        SetUpCase{"UserWithoutSudo", "1000", false, false, 1, "",
+        SetUpCase{"UserWithoutSudo", "", "1000", false, false, 1, "",
                   "sudo is not available. Run this once as root (su -), then\nrun your "
                   "command again:\n  apt-get update && apt-get install -y "
-                  "--no-install-recommends cmake mandoc"}),
+                  "--no-install-recommends cmake"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

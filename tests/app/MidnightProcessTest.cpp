@@ -10,6 +10,7 @@
 #include <string>
 
 #include "TorvaneProcess.h"
+#include "support/TestName.h"
 
 // The headless program runs under libfaketime from a few seconds before a local midnight (a
 // clock-change night among them): passings dated on both sides of midnight reach the host with
@@ -147,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         MidnightCase{"Europe/Paris", "2026-03-28 23:59:57", "260328", "260329", "20260328"},
         MidnightCase{"America/New_York", "2026-03-07 23:59:57", "260307", "260308", "20260307"},
         // A zone without summer time, at the turn of the year.
-        MidnightCase{"Asia/Tokyo", "2026-12-31 23:59:57", "261231", "270101", "20261231"}));
+        MidnightCase{"Asia/Tokyo", "2026-12-31 23:59:57", "261231", "270101", "20261231"}),
+    PrintedName());
 
 }  // namespace
 }  // namespace torvane::test

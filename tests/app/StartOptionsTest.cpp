@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <csignal>
 
+#include "HostSimulator.h"
 #include "TorvaneProcess.h"
 
 namespace torvane::test {
@@ -40,9 +44,11 @@ TEST_P(CommandLineTest, AnswersInTheChosenLanguage) {
 }
 
 const char* const kFrenchUsage =
-    "Usage : torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n";
+    "Usage : torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n"
+    "                [--data-dir DIR] [--mylaps-port N] [--ostrak-port N] [--web-port PORT]\n";
 const char* const kEnglishUsage =
-    "Usage: torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n";
+    "Usage: torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n"
+    "               [--data-dir DIR] [--mylaps-port N] [--ostrak-port N] [--web-port PORT]\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineTest,
@@ -78,7 +84,30 @@ INSTANTIATE_TEST_SUITE_P(
                         {"--lang", "en", "ctl", "status"},
                         "No Torvane answers",
                         2},
-        CommandLineCase{"CtlUnknownCommand", "", {"ctl", "frobnicate"}, "Usage : torvane ctl", 1}),
+        CommandLineCase{"CtlUnknownCommand", "", {"ctl", "frobnicate"}, "Usage : torvane ctl", 1},
+        CommandLineCase{"PortOutOfRange",
+                        "",
+                        {"--mylaps-port", "65536"},
+                        "--mylaps-port attend un numéro de port de 1 à 65535, pas « 65536 »\n",
+                        2},
+        CommandLineCase{"PortNotANumber",
+                        "",
+                        {"--lang", "en", "--ostrak-port=80x"},
+                        "--ostrak-port takes a port number from 1 to 65535, not \"80x\"\n",
+                        2},
+        CommandLineCase{"PortMissing",
+                        "",
+                        {"--ostrak-port"},
+                        "--ostrak-port attend un numéro de port de 1 à 65535\n",
+                        2},
+        CommandLineCase{
+            "DataFolderMissing", "", {"--data-dir"}, "--data-dir attend un dossier\n", 2},
+        CommandLineCase{
+            "DataFolderUnusable",
+            "",
+            {"--data-dir", "/dev/null/rehearsal", "--help"},
+            "torvane: impossible d'utiliser /dev/null/rehearsal comme dossier de données",
+            2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Headless runs and what they leave in the settings.
@@ -129,6 +158,53 @@ TEST_F(StartOptionsTest, OpenFlowOpensItForThisRunOnly) {
     EXPECT_NE(output.find("Flux des détections : ouvert\n"), std::string::npos) << output;
     EXPECT_EQ(output.find("Mais le flux des détections est fermé"), std::string::npos) << output;
     EXPECT_EQ(Setting("BTorvHaltedAtStartup"), "YES");
+}
+
+// A rehearsal beside a running race: its own folder (the chip table and runners shipped for it)
+// and ports, none of which reaches the race's files or the settings.
+TEST_F(StartOptionsTest, ARehearsalRunsBesideTheRaceWithItsOwnFolderAndPorts) {
+    torvane.WriteIni("[MyLaps]\nPort=" + std::to_string(FreePort()) + "\n");
+    ASSERT_TRUE(torvane.Start({"--headless"}));
+    ASSERT_TRUE(torvane.WaitForOutput("Démarrage Torvane"));
+
+    QTemporaryDir throwAway;
+    const std::string folder = throwAway.path().toStdString() + "/rehearsal";
+    const std::string shipped = TORVANE_SOURCE_PATH "/dist/rehearsal/";
+    const std::string ini = "[MyLaps]\nPort=1\n[Ostrak]\nHost=127.0.0.1\nPort=2\n";
+    QDir().mkpath(QString::fromStdString(folder));
+    WriteWholeFile(folder + "/Torvane.ini", ini);
+    WriteWholeFile(folder + "/ChipTable.dtb", ReadWholeFile(shipped + "ChipTable.dtb"));
+    HostSimulator host;
+    ASSERT_TRUE(host.Start(folder + "/host.log", shipped + "runners.txt"));
+    const int myLapsPort = FreePort();
+
+    TorvaneProcess rehearsal;
+    rehearsal.Process().setProcessEnvironment(torvane.Environment());  // the race's lock folder
+    ASSERT_TRUE(rehearsal.Start({"--headless", "--open-flow", "--data-dir", folder, "--mylaps-port",
+                                 std::to_string(myLapsPort), "--ostrak-port",
+                                 std::to_string(host.Port())}));
+    ASSERT_TRUE(rehearsal.WaitForOutput("+++ Table de correspondance chargée (50 entrées)."))
+        << rehearsal.Output();
+    QProcess source;
+    source.start(QString::fromStdString(ToolPath("mylaps-sim")),
+                 {"--port", QString::number(myLapsPort), "--count", "2", "--backlog"});
+    ASSERT_TRUE(source.waitForFinished(20000));
+    EXPECT_EQ(source.exitCode(), 0) << source.readAll().toStdString();
+    EXPECT_TRUE(rehearsal.WaitForOutput("KV00002   n°102\n")) << rehearsal.Output();
+    EXPECT_TRUE(rehearsal.WaitForOutput("RES    101 MARTIN Anne")) << rehearsal.Output();
+    EXPECT_TRUE(rehearsal.WaitForOutput("RES    102 BERNARD Paul")) << rehearsal.Output();
+    rehearsal.Write("quit\n");
+    torvane.Write("quit\n");
+    ASSERT_TRUE(rehearsal.WaitForExit());
+    ASSERT_TRUE(torvane.WaitForExit());
+
+    const std::string kept = ReadWholeFile(folder + "/Torvane.ini");
+    EXPECT_NE(kept.find("[MyLaps]\nPort=1\n"), std::string::npos) << kept;
+    EXPECT_NE(kept.find("[Ostrak]\nHost=127.0.0.1\nPort=2\n"), std::string::npos) << kept;
+    EXPECT_NE(ReadWholeFile(folder + "/LogFiles/Torvane-log.txt").find("KV00001"),
+              std::string::npos);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(folder + "/Torvane-journal.db")));
+    EXPECT_EQ(ReadWholeFile(torvane.LogPath()).find("KV00001"), std::string::npos);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "intake/PassingRecord.h"
+#include "support/TestName.h"
 
 namespace torvane {
 namespace {
@@ -88,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"KeysAreCaseSensitive", "C=A|T=10:00:00.000", Fault::NoChip, "", "", "", kToday},
         RecordCase{"NoTime", "c=A|d=261208", Fault::NoTime, "A", "", "", "20261208"},
         RecordCase{"EmptyTime", "c=A|t=", Fault::NoTime, "A", "", "", kToday},
-        RecordCase{"TimeThatIsNotATime", "c=A|t=soon", Fault::BadTime, "A", "soon", "", kToday}));
+        RecordCase{"TimeThatIsNotATime", "c=A|t=soon", Fault::BadTime, "A", "soon", "", kToday}),
+    test::PrintedName());
 
 class TimeFieldTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
@@ -106,7 +108,11 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"130:00:00.000", ""}, std::pair{"13:1:30.904", ""}, std::pair{"13:11:3.904", ""},
         std::pair{"13:11:30.", ""}, std::pair{"13:11:30.904 ", ""}, std::pair{" 13:11:30.904", ""},
         std::pair{"13:11:30,904", ""}, std::pair{"13.11.30.904", ""}, std::pair{"-1:11:30.904", ""},
-        std::pair{"13:11:30.9a4", ""}, std::pair{"13:11", ""}, std::pair{"", ""}));
+        std::pair{"13:11:30.9a4", ""}, std::pair{"13:11", ""}, std::pair{"", ""}),
+    // Numbered, since texts that differ only in blanks give the same name.
+    [](const auto& info) {
+        return "Case" + std::to_string(info.index) + "_" + test::TestNameOf(info.param.first);
+    });
 
 TEST(PassingRecordLimitsTest, OverLongValuesAndRecordsAreCutOnlyWhereShown) {
     // A time with a megabyte of decimals is still a time; it is shown cut.

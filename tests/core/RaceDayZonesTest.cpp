@@ -12,6 +12,7 @@
 #include "base/SettingsStore.h"
 #include "support/CoreHarness.h"
 #include "support/ScopedTimeZone.h"
+#include "support/TestName.h"
 #include "tables/DagTable.h"
 
 // Race days are calendar days of the local zone: on the nights the clocks change a day lasts 23
@@ -123,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
         RaceDayDatesCase{
             "Asia/Tokyo", {2027, 1, 1, 0, 30}, 1, {"20261231", "20270101", "20270102", "20270103"}},
         RaceDayDatesCase{
-            "UTC", {2028, 3, 1, 0, 0}, 1, {"20280229", "20280301", "20280302", "20280303"}}));
+            "UTC", {2028, 3, 1, 0, 0}, 1, {"20280229", "20280301", "20280302", "20280303"}}),
+    test::PrintedName());
 
 // A race that starts on the evening (or the early morning) of `start` and runs over the next
 // three midnights, one of which is a clock change or the new year.
@@ -203,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
                                       {"20261230", "20261231", "20270101", "20270102"}},
                       RaceWeekendCase{"Europe/Paris",
                                       {2026, 12, 30, 0, 30},
-                                      {"20261230", "20261231", "20270101", "20270102"}}));
+                                      {"20261230", "20261231", "20270101", "20270102"}}),
+    test::PrintedName());
 
 // A detection typed on a day of 23 or 25 hours keeps the time of day the operator typed.
 struct ManualTimeCase {
@@ -250,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
         ManualTimeCase{"Europe/Paris", {2026, 10, 25, 1, 0}, "23:30:00", 2, "71:30:00.00"},
         ManualTimeCase{"America/New_York", {2026, 3, 8, 12, 0}, "11:00:00", 1, "35:00:00.00"},
         ManualTimeCase{"America/New_York", {2026, 11, 1, 12, 0}, "11:00:00", 3, "83:00:00.00"},
-        ManualTimeCase{"Asia/Tokyo", {2026, 12, 31, 23, 0}, "22:59:30", 1, "46:59:30.00"}));
+        ManualTimeCase{"Asia/Tokyo", {2026, 12, 31, 23, 0}, "22:59:30", 1, "46:59:30.00"}),
+    test::PrintedName());
 
 }  // namespace
 }  // namespace torvane

@@ -93,6 +93,27 @@ TEST_F(SettingsStoreTest, MarkerBesideTheProgramPutsTheDataFolderThere) {
     EXPECT_EQ(GetIniPath(), folders.ProgramFolder() + "/Torvane.ini");
 }
 
+TEST_F(SettingsStoreTest, TheRunsDataFolderComesFirstAndIsMadeOrRefused) {
+    WriteFile(folders.ProgramFolder() + "/_useXPdirs", "");
+    WriteFile(folders.Root().Path() + "/plain-file", "x");
+    EXPECT_NE(UseDataFolderForRun(folders.Root().Path() + "/plain-file/sub"), "");
+    const std::string rehearsal = folders.Root().Path() + "/rehearsal/one";
+    EXPECT_EQ(UseDataFolderForRun(rehearsal), "");
+    EXPECT_EQ(GetDataFolder(), rehearsal);
+    EXPECT_EQ(GetIniPath(), rehearsal + "/Torvane.ini");
+}
+
+TEST_F(SettingsStoreTest, ARunValueIsReadButSavedOnlyWhenTheOperatorChangesIt) {
+    WriteIni("[MyLaps]\nPort=3097\n");
+    SetIniValueForRun("MyLaps", "Port", "13097");
+    EXPECT_EQ(ReadIniInt("mylaps", "PORT", 0), 13097);
+    WriteIniInt("MyLaps", "Port", 13097);  // what every start writes back
+    EXPECT_EQ(ReadFile(folders.IniPath()), "[MyLaps]\nPort=3097\n");
+    WriteIniInt("MyLaps", "Port", 4000);
+    EXPECT_NE(ReadFile(folders.IniPath()).find("Port=4000"), std::string::npos);
+    EXPECT_EQ(ReadIniInt("MyLaps", "Port", 0), 4000);
+}
+
 TEST_F(SettingsStoreTest, DataFolderIsCreatedUnderXdgDataHome) {
     EXPECT_EQ(GetDataFolder(), folders.DataFolder());
     EXPECT_TRUE(MakeDirectories(folders.DataFolder() + "/a/b/c/"));

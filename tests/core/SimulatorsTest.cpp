@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,12 +24,14 @@
 #include <vector>
 
 #include "support/TempFolder.h"
+#include "support/TestName.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using torvane::test::TempFolder;
+using torvane::test::TestNameOf;
 
 constexpr auto kPatience = 5000ms;
 
@@ -51,6 +54,10 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
+std::string NameOf(const QStringList& arguments) {
+    return TestNameOf(arguments.join(' ').toStdString());
+}
+
 // A loopback socket with reads bounded by a deadline.
 class Socket {
 public:
@@ -63,18 +70,24 @@ public:
     }
     bool IsOpen() const { return fd_ >= 0; }
 
-    static Socket Listen(int& port) {
-        Socket listener(socket(AF_INET, SOCK_STREAM, 0));
+    // Bound to a port of the system's choice but not listening yet: connections are refused.
+    static Socket Bind(int& port) {
+        Socket bound(socket(AF_INET, SOCK_STREAM, 0));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (bind(listener.fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(listener.fd_, 4) != 0 ||
-            getsockname(listener.fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        if (bind(bound.fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            getsockname(bound.fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return Socket();
         port = ntohs(address.sin_port);
-        return listener;
+        return bound;
+    }
+    bool StartListening() { return listen(fd_, 4) == 0; }
+
+    static Socket Listen(int& port) {
+        Socket listener = Bind(port);
+        return listener.IsOpen() && listener.StartListening() ? std::move(listener) : Socket();
     }
 
     static Socket Connect(int port) {
@@ -254,7 +267,8 @@ TEST_P(MyLapsSimFamilyTest, StoreCarriesRecordsAndTokenAndIsResentUntilAcknowled
 
 INSTANTIATE_TEST_SUITE_P(Families, MyLapsSimFamilyTest,
                          ::testing::Values(FamilyCase{"hundredths", R"( \d\d:\d\d:\d\d\.\d\d)"},
-                                           FamilyCase{"thousandths", R"(\d\d:\d\d:\d\d\.\d\d\d)"}));
+                                           FamilyCase{"thousandths", R"(\d\d:\d\d:\d\d\.\d\d\d)"}),
+                         [](const auto& info) { return std::string(info.param.family); });
 
 TEST(MyLapsSimTest, FilePassingsAreSentAsWrittenAndAMissingAckFailsTheRun) {
     SKIP_WITHOUT_TOOLS();
@@ -365,7 +379,10 @@ TEST_P(MyLapsSimIgnoredAckTest, TheFirstAcknowledgementOfTheNamedMessagesIsIgnor
 
 INSTANTIATE_TEST_SUITE_P(Messages, MyLapsSimIgnoredAckTest,
                          ::testing::Values(IgnoredAckCase{"2", {"2"}},
-                                           IgnoredAckCase{"all", {"1", "2"}}));
+                                           IgnoredAckCase{"all", {"1", "2"}}),
+                         [](const auto& info) {
+                             return "Ignored_" + TestNameOf(info.param.which);
+                         });
 
 TEST(MyLapsSimTest, PassingDialectFileLinesAreComposedOrSentAsWritten) {
     SKIP_WITHOUT_TOOLS();
@@ -421,6 +438,25 @@ TEST(SimulatorsQuietTest, PrintNothingButTheirSummaryLines) {
         << sim.Output();
 }
 
+// Until Torvane listens, a quiet source that reconnects says nothing.
+TEST(SimulatorsQuietTest, MyLapsSimWaitsForTorvaneInSilence) {
+    SKIP_WITHOUT_TOOLS();
+    int port = 0;
+    Socket listener = Socket::Bind(port);
+    ASSERT_TRUE(listener.IsOpen());
+    ToolProcess sim("mylaps-sim", {"--port", QString::number(port), "--count", "1", "--backlog",
+                                   "--quiet", "--reconnect", "--reconnect-delay", "20"});
+    std::this_thread::sleep_for(300ms);  // several refused attempts
+    ASSERT_TRUE(listener.StartListening());
+    Socket link = listener.Accept();
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.ReadUntil('$'), "Loop1@Pong@");
+    ASSERT_TRUE(link.ReadUntil('$'));
+    ASSERT_TRUE(link.Send("Bag@AckStore@1$"));
+    EXPECT_EQ(sim.Finish(), 0);
+    EXPECT_EQ(sim.Errors(), "");
+}
+
 struct BadPassingFile {
     const char* content;
     const char* complaint;
@@ -441,18 +477,21 @@ TEST_P(MyLapsSimBadFileTest, StopsBeforeConnectingAndNamesTheLine) {
     EXPECT_NE(errors.find(GetParam().complaint), std::string::npos) << errors;
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, MyLapsSimBadFileTest,
-                         ::testing::Values(BadPassingFile{"KV000001 10:00:00.000\n",
-                                                          "longer than 7"},
-                                           BadPassingFile{"KV00001 10:61:00\n", "time"},
-                                           BadPassingFile{"KV00001 10:00:00.1234\n", "time"},
-                                           BadPassingFile{"KV00001 10:00:00 261340\n", "date"},
-                                           BadPassingFile{"KV@0001 10:00:00\n", "'@'"},
-                                           BadPassingFile{"KV00001\n", "CHIP TIME"},
-                                           BadPassingFile{"KV|0001 10:00:00\n", "'|'", "passing"},
-                                           BadPassingFile{"KV00001AB13:48:03.89  001  080  "
-                                                          "26031405\n",
-                                                          "record with \"=\"", "passing"}));
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MyLapsSimBadFileTest,
+    ::testing::Values(BadPassingFile{"KV000001 10:00:00.000\n", "longer than 7"},
+                      BadPassingFile{"KV00001 10:61:00\n", "time"},
+                      BadPassingFile{"KV00001 10:00:00.1234\n", "time"},
+                      BadPassingFile{"KV00001 10:00:00 261340\n", "date"},
+                      BadPassingFile{"KV@0001 10:00:00\n", "'@'"},
+                      BadPassingFile{"KV00001\n", "CHIP TIME"},
+                      BadPassingFile{"KV|0001 10:00:00\n", "'|'", "passing"},
+                      BadPassingFile{"KV00001AB13:48:03.89  001  080  "
+                                     "26031405\n",
+                                     "record with \"=\"", "passing"}),
+    [](const auto& info) {
+        return TestNameOf(std::string(info.param.dialect) + " " + info.param.content);
+    });
 
 TEST(MyLapsSimTest, ReconnectsAndResendsWhatWasNotAcknowledged) {
     SKIP_WITHOUT_TOOLS();
@@ -527,19 +566,19 @@ TEST_P(MyLapsSimBadCommandLineTest, StopsWithStatusTwoAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, MyLapsSimBadCommandLineTest,
-    ::testing::Values(BadCommandLine{{"--family", "tenths"}, "--family expects"},
-                      BadCommandLine{{"--port", "70000"}, "--port expects"},
-                      BadCommandLine{{"--count"}, "--count needs a value"},
-                      BadCommandLine{{"--backlog=yes"}, "--backlog takes no value"},
-                      BadCommandLine{{"--source", "A@B"}, "--source expects"},
-                      BadCommandLine{{"--chip-prefix", "ABCDEF", "--riders", "50"},
-                                     "too few digits"},
-                      BadCommandLine{{"--bogus"}, "unknown option --bogus"},
-                      BadCommandLine{{"--dialect", "xml"}, "--dialect expects"},
-                      BadCommandLine{{"--quiet", "--print-acks"}, "--quiet cannot"},
-                      BadCommandLine{{"--ignore-first-ack", "1,x"}, "--ignore-first-ack expects"},
-                      BadCommandLine{{"--ignore-first-ack", "all", "--ack-timeout", "0"},
-                                     "needs --ack-timeout"}));
+    ::testing::Values(
+        BadCommandLine{{"--family", "tenths"}, "--family expects"},
+        BadCommandLine{{"--port", "70000"}, "--port expects"},
+        BadCommandLine{{"--count"}, "--count needs a value"},
+        BadCommandLine{{"--backlog=yes"}, "--backlog takes no value"},
+        BadCommandLine{{"--source", "A@B"}, "--source expects"},
+        BadCommandLine{{"--chip-prefix", "ABCDEF", "--riders", "50"}, "too few digits"},
+        BadCommandLine{{"--bogus"}, "unknown option --bogus"},
+        BadCommandLine{{"--dialect", "xml"}, "--dialect expects"},
+        BadCommandLine{{"--quiet", "--print-acks"}, "--quiet cannot"},
+        BadCommandLine{{"--ignore-first-ack", "1,x"}, "--ignore-first-ack expects"},
+        BadCommandLine{{"--ignore-first-ack", "all", "--ack-timeout", "0"}, "needs --ack-timeout"}),
+    [](const auto& info) { return NameOf(info.param.arguments); });
 
 // --- ostrak-sim ---------------------------------------------------------------------------
 
@@ -657,7 +696,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AnswerModeCase{{"--answer", "tagged", "--tag", "hm05"}, "hm05\\1\\", 17},
                       AnswerModeCase{{"--answer", "tagged"}, "hm06\\1\\", 18},
                       AnswerModeCase{{"--answer", "error", "--error-code", "202"}, "ERR:202", 0},
-                      AnswerModeCase{{"--answer", "none"}, "NFO:20", 0}));
+                      AnswerModeCase{{"--answer", "none"}, "NFO:20", 0}),
+    [](const auto& info) { return NameOf(info.param.arguments); });
 
 // Connects and pings until the answer shows the wanted state: refused (closed at once) or
 // served. The operator's commands reach the simulator with some delay.

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QDir>
 #include <QLabel>
 #include <QSizeGrip>
 
+#include "support/TempFolder.h"
 #include "ui/ActivityTestPorts.h"
 
 namespace torvane::test {
@@ -105,12 +105,12 @@ TEST(ActivityLayoutTest, RendersToAPicture) {
 
     const QPixmap picture = window.grab();
     ASSERT_EQ(picture.size(), window.size());
-    const QString folder = qEnvironmentVariable("TMPDIR", QDir::tempPath());
-    EXPECT_TRUE(picture.save(folder + "/activity.png"));
+    const TempFolder folder;
+    EXPECT_TRUE(picture.save(QString::fromStdString(folder.File("activity.png"))));
 
     Control1009(window)->click();  // reopens the flow
     window.resize(window.DesignedClientSize() + QSize(240, 120));
-    EXPECT_TRUE(window.grab().save(folder + "/activity-grown.png"));
+    EXPECT_TRUE(window.grab().save(QString::fromStdString(folder.File("activity-grown.png"))));
 }
 
 }  // namespace

@@ -198,7 +198,11 @@ TEST_P(LevelSelectionTest, SelectsTheStoredLevelOrTheSecondItem) {
 INSTANTIATE_TEST_SUITE_P(Cases, LevelSelectionTest,
                          ::testing::Values(LevelCase{nullptr, 2, 50}, LevelCase{"0", 0, 0},
                                            LevelCase{"75", 3, 75}, LevelCase{"100", 4, 100},
-                                           LevelCase{"60", 1, 60}));
+                                           LevelCase{"60", 1, 60}),
+                         [](const auto& info) {
+                             const char* stored = info.param.stored;
+                             return stored ? "Stored" + std::string(stored) : "NoSetting";
+                         });
 
 TEST_F(ActivityWindowTest, ChoosingALevelSetsLogsAndStoresIt) {
     CTorvaneDlg& window = harness.MakeWindow();

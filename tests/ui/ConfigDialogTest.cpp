@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +12,7 @@
 #include "app/Configuration.h"
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
+#include "support/TempFolder.h"
 #include "tables/DagTable.h"
 #include "ui/CDlgConfig.h"
 #include "ui/DialogTestHarness.h"
@@ -342,8 +342,8 @@ TEST_F(ConfigDialogTest, ReloadShowsTheOutcomeWithTheNormalCursorBackAndStaysOpe
 TEST_F(ConfigDialogTest, RendersEveryControlInsideTheDialog) {
     Open();
     Click(Control("1011"));
-    const QString path = QDir::tempPath() + "/torvane-config-dialog.png";
-    ASSERT_TRUE(dialog->grab().save(path));
+    const TempFolder folder;
+    ASSERT_TRUE(dialog->grab().save(QString::fromStdString(folder.File("config-dialog.png"))));
 
     const QRect inside = dialog->rect();
     for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {

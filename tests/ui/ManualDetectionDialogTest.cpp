@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
+#include "support/TempFolder.h"
 #include "ui/CDlgInsertTimeNew.h"
 #include "ui/DialogTestHarness.h"
 #include "ui/ManualDetectionDialogInput.h"
@@ -209,8 +209,8 @@ TEST_F(ManualDetectionDialogTest, DialogInputShowsTheDialogModallyAndReturnsItsO
 TEST_F(ManualDetectionDialogTest, RendersEveryControlInsideTheDialog) {
     SetRaceDaysFrom(2);
     Open();
-    const QString path = QDir::tempPath() + "/torvane-manual-detection-dialog.png";
-    ASSERT_TRUE(dialog->grab().save(path));
+    const TempFolder folder;
+    ASSERT_TRUE(dialog->grab().save(QString::fromStdString(folder.File("dialog.png"))));
 
     const QRect inside = dialog->rect();
     for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {

@@ -96,7 +96,10 @@ bool SourceSession::EnsureConnected(Clock::time_point now) {
     const std::string problem =
         link_.Connect(options_.host, options_.port, options_.connectTimeoutMs);
     if (!problem.empty()) {
-        if (!connectFailed_ || options_.verbose)
+        // With --reconnect a refused connection is a wait for Torvane, not an error: --quiet keeps
+        // it silent.
+        const bool waiting = options_.reconnect && options_.quiet;
+        if ((!connectFailed_ && !waiting) || options_.verbose)
             err_ << "mylaps-sim: cannot connect to " << options_.host << ":" << options_.port
                  << ": " << problem << std::endl;
         connectFailed_ = true;

@@ -1,15 +1,44 @@
 #include "app/shell/CommandLine.h"
 
+#include <charconv>
 #include <string_view>
 
 namespace torvane {
 namespace {
 
-void Refuse(CommandLine& line, std::string argument, bool language = false) {
+void Refuse(CommandLine& line, std::string argument, std::string_view option = {}) {
     if (line.action != CommandLine::Action::Run) return;
     line.action = CommandLine::Action::Refuse;
     line.refusal = std::move(argument);
-    line.refusedLanguage = language;
+    line.refusedOption = option;
+}
+
+// The value of "--name VALUE" or "--name=VALUE"; none when the option is not this one, an empty
+// value when it is missing.
+std::optional<std::string_view> OptionValue(std::string_view name, int argc,
+                                            const char* const* argv, int& i) {
+    const std::string_view argument = argv[i];
+    if (argument == name) return i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+    if (argument.starts_with(name) && argument.size() > name.size() &&
+        argument[name.size()] == '=') {
+        return argument.substr(name.size() + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<int> ParsePort(std::string_view text) {
+    int port = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (error != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) {
+        return std::nullopt;
+    }
+    return port;
+}
+
+void ReadPort(CommandLine& line, std::string_view option, std::string_view value,
+              std::optional<int>& port) {
+    port = ParsePort(value);
+    if (!port) Refuse(line, std::string(value), option);
 }
 
 bool ReadPort(std::string_view text, int& port) {
@@ -54,19 +83,20 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
             line.action = CommandLine::Action::Ctl;
             line.ctl.assign(argv + i + 1, argv + argc);
             break;
-        } else if (argument == "--lang" || argument.starts_with("--lang=")) {
-            std::string_view value;
-            if (argument == "--lang") {
-                if (i + 1 < argc) value = argv[++i];
-            } else {
-                value = argument.substr(std::string_view("--lang=").size());
-            }
-            const auto language = ParseLanguage(value);
+        } else if (const auto value = OptionValue("--lang", argc, argv, i)) {
+            const auto language = ParseLanguage(*value);
             if (language) {
                 line.language = language;
             } else {
-                Refuse(line, std::string(value), true);
+                Refuse(line, std::string(*value), "--lang");
             }
+        } else if (const auto folder = OptionValue("--data-dir", argc, argv, i)) {
+            line.dataFolder = *folder;
+            if (folder->empty()) Refuse(line, {}, "--data-dir");
+        } else if (const auto port = OptionValue("--mylaps-port", argc, argv, i)) {
+            ReadPort(line, "--mylaps-port", *port, line.myLapsPort);
+        } else if (const auto port = OptionValue("--ostrak-port", argc, argv, i)) {
+            ReadPort(line, "--ostrak-port", *port, line.ostrakPort);
         } else {
             Refuse(line, std::string(argument));
         }
@@ -75,20 +105,27 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
 }
 
 std::string RefusalText(const CommandLine& line) {
-    if (line.refusedLanguage && line.refusal.empty()) {
-        return Tr("--lang takes fr or en", "--lang attend fr ou en");
+    if (line.refusedOption.empty()) {
+        return Format(Tr("unknown option: %s", "option inconnue: %s"), line.refusal.c_str());
     }
-    if (line.refusedLanguage) {
-        return Format(Tr("--lang takes fr or en, not \"%s\"", "--lang attend fr ou en, pas « %s »"),
-                      line.refusal.c_str());
+    std::string expected;
+    if (line.refusedOption == "--lang") {
+        expected = Tr("--lang takes fr or en", "--lang attend fr ou en");
+    } else if (line.refusedOption == "--data-dir") {
+        expected = Tr("--data-dir takes a folder", "--data-dir attend un dossier");
+    } else {
+        expected = Format(Tr("%s takes a port number from 1 to 65535",
+                             "%s attend un numéro de port de 1 à 65535"),
+                          line.refusedOption.c_str());
     }
-    return Format(Tr("unknown option: %s", "option inconnue: %s"), line.refusal.c_str());
+    if (line.refusal.empty()) return expected;
+    return expected + Format(Tr(", not \"%s\"", ", pas « %s »"), line.refusal.c_str());
 }
 
 const char* UsageText() {
     return Tr(
-        "Usage: torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n"
-        "               [--version]\n"
+        "Usage: torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n"
+        "               [--data-dir DIR] [--mylaps-port N] [--ostrak-port N] [--web-port PORT]\n"
         "       torvane ctl status|open|close|replay FROM [TO]|export FILE|reload|disconnect\n"
         "\n"
         "Timing proxy between a MyLaps timing source and Ostrak Pro.\n"
@@ -100,13 +137,17 @@ const char* UsageText() {
         "  ctl COMMAND    send a command to the running Torvane through its web page\n"
         "  --lang fr|en   the language of the texts for this run (the Language setting\n"
         "                 of the [Torvane] section otherwise; French by default)\n"
+        "  --data-dir DIR the settings, log, journal and chip table of this run in DIR\n"
+        "                 (made when missing), for a rehearsal beside a real race\n"
+        "  --mylaps-port N  the port the timing source connects to, for this run only\n"
+        "  --ostrak-port N  Ostrak Pro's port, for this run only (neither is saved)\n"
         "  --help         show this help and stop\n"
         "  --version      show the version and stop\n"
         "\n"
         "Without a display (neither DISPLAY nor WAYLAND_DISPLAY set), Torvane runs\n"
         "headless by itself. SIGTERM, SIGINT and SIGHUP stop it cleanly. See torvane(1).\n",
-        "Usage : torvane [--headless] [--open-flow] [--web-port PORT] [--lang fr|en] [--help]\n"
-        "                [--version]\n"
+        "Usage : torvane [--headless] [--open-flow] [--lang fr|en] [--help] [--version]\n"
+        "                [--data-dir DIR] [--mylaps-port N] [--ostrak-port N] [--web-port PORT]\n"
         "        torvane ctl status|open|close|replay DEBUT [FIN]|export "
         "FICHIER|reload|disconnect\n"
         "\n"
@@ -119,6 +160,10 @@ const char* UsageText() {
         "  ctl COMMANDE   envoie une commande au Torvane qui tourne, par sa page web\n"
         "  --lang fr|en   la langue des textes pour cette fois (sinon le réglage Language\n"
         "                 de la section [Torvane] ; le français par défaut)\n"
+        "  --data-dir DIR les réglages, traces, journal et table de cette fois dans DIR\n"
+        "                 (créé s'il manque), pour une répétition à côté d'une course\n"
+        "  --mylaps-port N  le port où se connecte la source, pour cette fois\n"
+        "  --ostrak-port N  le port d'Ostrak Pro, pour cette fois (aucun n'est enregistré)\n"
         "  --help         affiche cette aide et s'arrête\n"
         "  --version      affiche la version et s'arrête\n"
         "\n"

@@ -23,12 +23,17 @@ struct CommandLine {
     enum class Action { Run, Help, Version, Refuse, Ctl };
 
     Action action = Action::Run;
-    std::string refusal;           // the faulty argument, with Action::Refuse
-    bool refusedLanguage = false;  // the faulty argument is the value of --lang
+    std::string refusal;        // the faulty argument, with Action::Refuse
+    std::string refusedOption;  // the option whose value is faulty; empty for an unknown option
     bool headless = false;
     StartOptions start;
     std::optional<Language> language;  // for this run only
     std::vector<std::string> ctl;      // with Action::Ctl: the command and its arguments
+    // For this run only, none of them written to the settings: the folder of the settings, log,
+    // journal and chip table, and the two ports.
+    std::string dataFolder;
+    std::optional<int> myLapsPort;
+    std::optional<int> ostrakPort;
 };
 
 CommandLine ReadCommandLine(int argc, const char* const* argv);

@@ -8,8 +8,18 @@
 #include <string>
 
 namespace torvane {
+namespace {
+
+std::string lockFolder;
+
+}  // namespace
+
+void SingleInstance::LockInFolder(const std::string& folder) {
+    lockFolder = folder;
+}
 
 std::string SingleInstance::LockPath() {
+    if (!lockFolder.empty()) return lockFolder + "/Torvane.mtx";
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
         return std::string(runtime) + "/Torvane.mtx";
     }

@@ -9,6 +9,7 @@
 #include "app/shell/HeadlessApp.h"
 #include "app/shell/LanguageSetting.h"
 #include "app/shell/LoopWatch.h"
+#include "app/shell/RunSettings.h"
 #include "app/shell/StandardOutput.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
@@ -52,6 +53,13 @@ int main(int argc, char** argv) {
     if (line.action == CommandLine::Action::Version) {
         std::printf("Torvane %s\n", torvane::kVersionText);
         return 0;
+    }
+    // A data folder that cannot be used is told in the language asked for, or in French: the
+    // settings that would say otherwise are in that folder.
+    torvane::SetLanguage(line.language.value_or(torvane::Language::French));
+    if (const std::string problem = torvane::ApplyRunSettings(line); !problem.empty()) {
+        std::fprintf(stderr, "torvane: %s\n", problem.c_str());
+        return 2;
     }
     // Before any text is made: the texts keep the language they were made in.
     const torvane::Language language = torvane::ChooseLanguage(line.language);
