@@ -2,8 +2,11 @@
 // token rules, each passing record is taken from its fixed positions, and every detection that
 // goes to the host carries its record's chip and a race time that reads back the same.
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,13 +17,13 @@
 #include "base/Chrono.h"
 #include "base/Logging.h"
 #include "base/PostedMessage.h"
+#include "delivery/BurstCommit.h"
+#include "delivery/Outbox.h"
 #include "intake/DagFile.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
 #include "intake/SafeText.h"
-#include "delivery/BurstCommit.h"
 #include "journal/Journal.h"
-#include "delivery/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 #include "net/MyLapsMessage.h"
@@ -38,7 +41,19 @@ public:
     bool event(QEvent*) override { return true; }
 };
 
-// The program's parts that a message goes through, with a journal in memory, no host link and
+// A new journal file for each input: the journal's writer and its look-ups open the file each
+// with a connection of their own, so it cannot live in memory.
+std::string FreshJournalPath() {
+    static const std::string path = [] {
+        const char* folder = std::getenv("TMPDIR");
+        return std::string(folder && *folder ? folder : "/tmp") + "/torvane-fuzz-" +
+               std::to_string(::getpid()) + ".db";
+    }();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+    return path;
+}
+
+// The program's parts that a message goes through, with a journal of its own, no host link and
 // no source socket.
 struct Intake {
     Intake() {
@@ -46,7 +61,7 @@ struct Intake {
         state.flowOpen = true;
         state.raceDays = {"20261208", "20261209", "20261210", "20261211"};
         std::string error;
-        journal.Open(":memory:", error);
+        journal.Open(FreshJournalPath(), error);
     }
     RunningState state;
     ActivityLists lists;
@@ -58,9 +73,10 @@ struct Intake {
     DagFile dagFile{state};
     test::RecordingStatus status;
     test::ScriptedManualInput manualInput;
-    DetectionProcessor processor{state,  lists.detections, journal,     outbox,
-                                 dagFile, status,          manualInput, std::function<void()>()};
-    MyLapsProtocol protocol{state, hostLink, processor, journal, burst, MyLapsProtocol::LinkHooks{}};
+    DetectionProcessor processor{state,   lists.detections, journal,     outbox,
+                                 dagFile, status,           manualInput, std::function<void()>()};
+    MyLapsProtocol protocol{state,   hostLink, processor,
+                            journal, burst,    MyLapsProtocol::LinkHooks{}};
 };
 
 // A name or chip code as the program shows and sends it.
