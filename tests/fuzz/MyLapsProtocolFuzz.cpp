@@ -41,15 +41,22 @@ public:
     bool event(QEvent*) override { return true; }
 };
 
+void RemoveJournal(const std::string& path) {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+}
+
 // A new journal file for each input: the journal's writer and its look-ups open the file each
 // with a connection of their own, so it cannot live in memory.
 std::string FreshJournalPath() {
-    static const std::string path = [] {
+    // Kept for the whole process (never destroyed), so that the exit handler can still use it.
+    static const std::string& path = *[] {
         const char* folder = std::getenv("TMPDIR");
-        return std::string(folder && *folder ? folder : "/tmp") + "/torvane-fuzz-" +
-               std::to_string(::getpid()) + ".db";
+        auto* made = new std::string(std::string(folder && *folder ? folder : "/tmp") +
+                                     "/torvane-fuzz-" + std::to_string(::getpid()) + ".db");
+        std::atexit([] { RemoveJournal(FreshJournalPath()); });
+        return made;
     }();
-    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+    RemoveJournal(path);
     return path;
 }
 
