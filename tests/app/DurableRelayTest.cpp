@@ -29,7 +29,7 @@ TEST_P(DurableRelayTest, AcknowledgesOnlyOnceTheBurstIsFlushed) {
     SocketFd host = ListenOnLoopback();
     QProcess relay;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_PRELOAD", QString::fromStdString(ToolPath("slow-flush.so")));
+    PreloadLibrary(environment, ToolPath("slow-flush.so"));
     environment.insert("SLOW_FLUSH_MS", GetParam().setting);
     relay.setProcessEnvironment(environment);
     relay.start(

@@ -40,6 +40,13 @@ int FreePort() {
     return ntohs(address.sin_port);
 }
 
+void PreloadLibrary(QProcessEnvironment& environment, const std::string& library) {
+    environment.insert("LD_PRELOAD", QString::fromStdString(library));
+    const QString sanitizerOptions = environment.value("ASAN_OPTIONS");
+    environment.insert("ASAN_OPTIONS", sanitizerOptions + (sanitizerOptions.isEmpty() ? "" : ":") +
+                                           "verify_asan_link_order=0");
+}
+
 std::string ToolPath(const std::string& name) {
     const char* tools = std::getenv("TORVANE_TOOLS_DIR");
     return std::string(tools ? tools : TORVANE_TOOLS_PATH) + "/" + name;

@@ -14,6 +14,9 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 // A TCP port that is free now (the system's pick, released at once).
 int FreePort();
 std::string ToolPath(const std::string& name);
+// Preloads `library` into a program started with this environment; a program built with
+// AddressSanitizer is told not to insist on its runtime coming first.
+void PreloadLibrary(QProcessEnvironment& environment, const std::string& library);
 // The torvane program under test.
 std::string BinaryPath();
 
