@@ -46,17 +46,10 @@ void AppendCsvField(std::string& out, std::string_view field) {
 }
 
 void AppendCsvRow(std::string& out, const SqliteStatement& row) {
-    AppendCsvField(out, TimeText(row.Int(0), row.Int(1)));
-    for (int column = 2; column <= 6; ++column) {
-        out += ',';
-        AppendCsvField(out, row.Text(column));
-    }
-    out += ',';
-    if (!row.IsNull(7)) {
-        const std::int64_t sent = row.Int(7);
-        AppendCsvField(out, TimeText(sent, LocalOffsetAt(sent)));
-    }
-    out += "\r\n";
+    const std::string texts[5] = {row.Text(2), row.Text(3), row.Text(4), row.Text(5), row.Text(6)};
+    const std::int64_t sent = row.IsNull(7) ? 0 : row.Int(7);
+    AppendExportRow(out, row.Int(0), row.Int(1), {texts[0], texts[1], texts[2], texts[3], texts[4]},
+                    row.IsNull(7) ? nullptr : &sent);
 }
 
 bool Cancelled(const std::atomic<bool>* cancelled) {
@@ -75,6 +68,18 @@ bool WriteChunk(std::FILE* file, std::string& text) {
 }
 
 }  // namespace
+
+void AppendExportRow(std::string& out, std::int64_t receivedUtcMs, std::int64_t utcOffsetSeconds,
+                     const std::array<std::string_view, 5>& fields, const std::int64_t* sentUtcMs) {
+    AppendCsvField(out, TimeText(receivedUtcMs, utcOffsetSeconds));
+    for (std::string_view field : fields) {
+        out += ',';
+        AppendCsvField(out, field);
+    }
+    out += ',';
+    if (sentUtcMs) AppendCsvField(out, TimeText(*sentUtcMs, LocalOffsetAt(*sentUtcMs)));
+    out += "\r\n";
+}
 
 JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::string& csvPath,
                                    const std::atomic<bool>* cancelled) {
@@ -95,7 +100,7 @@ JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::st
         result.error = SystemError("cannot be created");
         return result;
     }
-    std::string text = "received,source,record,chip,bib,race_time,sent\r\n";
+    std::string text = kExportHeader;
     text.reserve(kCsvChunkBytes + 4096);
     bool written = true;
     while (written && !Cancelled(cancelled) && query.Step()) {

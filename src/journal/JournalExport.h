@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "journal/Journal.h"
@@ -15,6 +17,13 @@ namespace torvane {
 // own on the file's path, so that it may run on any thread while the journal takes new passings.
 // Rows are handled as they are read, a chunk at a time: memory does not grow with the journal.
 // `cancelled`, when given, is looked at between chunks.
+
+// The export's first line, and one journaled passing as a row of it: receive time (local to the
+// receiving computer), source, record, chip, bib, race time, and the time its first line reached
+// the host (empty while none did). Whoever writes the export writes these.
+inline constexpr const char* kExportHeader = "received,source,record,chip,bib,race_time,sent\r\n";
+void AppendExportRow(std::string& out, std::int64_t receivedUtcMs, std::int64_t utcOffsetSeconds,
+                     const std::array<std::string_view, 5>& fields, const std::int64_t* sentUtcMs);
 
 struct JournalReadResult {
     bool done = false;

@@ -6,42 +6,12 @@
 #include <ctime>
 #include <string_view>
 
-#include "base/Texts.h"
+#include "journal/JournalExport.h"
 
 namespace torvane {
 namespace {
 
 constexpr std::size_t kChunk = 16 * 1024;
-
-// "YYYY-MM-DD HH:MM:SS.mmm" of an instant, shifted by the given offset from UTC.
-std::string TimeText(std::int64_t utcMs, std::int64_t offsetSeconds) {
-    const std::time_t seconds =
-        static_cast<std::time_t>((utcMs >= 0 ? utcMs : utcMs - 999) / 1000 + offsetSeconds);
-    std::tm tm{};
-    if (!gmtime_r(&seconds, &tm)) return {};
-    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(((utcMs % 1000) + 1000) % 1000));
-}
-
-std::int64_t LocalOffsetAt(std::int64_t utcMs) {
-    const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
-    std::tm tm{};
-    return localtime_r(&seconds, &tm) ? tm.tm_gmtoff : 0;
-}
-
-void AppendCsvField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out.append(field);
-        return;
-    }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
 
 std::string_view Column(sqlite3_stmt* row, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
@@ -67,7 +37,7 @@ bool CsvExportStream::Start(const std::string& path, std::string& error) {
         return false;
     }
     sqlite3_busy_timeout(db_, 50);
-    pending_ = "received,source,record,chip,bib,race_time,sent\r\n";
+    pending_ = kExportHeader;
     return open(QIODevice::ReadOnly);
 }
 
@@ -79,18 +49,12 @@ void CsvExportStream::Produce(std::size_t atLeast) {
             done_ = true;
             break;
         }
-        AppendCsvField(pending_,
-                       TimeText(sqlite3_column_int64(query_, 0), sqlite3_column_int64(query_, 1)));
-        for (int column = 2; column <= 6; ++column) {
-            pending_ += ',';
-            AppendCsvField(pending_, Column(query_, column));
-        }
-        pending_ += ',';
-        if (sqlite3_column_type(query_, 7) != SQLITE_NULL) {
-            const std::int64_t sent = sqlite3_column_int64(query_, 7);
-            AppendCsvField(pending_, TimeText(sent, LocalOffsetAt(sent)));
-        }
-        pending_ += "\r\n";
+        const bool sent = sqlite3_column_type(query_, 7) != SQLITE_NULL;
+        const std::int64_t sentUtcMs = sent ? sqlite3_column_int64(query_, 7) : 0;
+        AppendExportRow(pending_, sqlite3_column_int64(query_, 0), sqlite3_column_int64(query_, 1),
+                        {Column(query_, 2), Column(query_, 3), Column(query_, 4), Column(query_, 5),
+                         Column(query_, 6)},
+                        sent ? &sentUtcMs : nullptr);
     }
 }
 
