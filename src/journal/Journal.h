@@ -74,6 +74,8 @@ public:
     bool HasPending() const { return !pending_.Empty(); }
     // How many commits have written something.
     std::size_t CommitCount() const { return commits_; }
+    // Checkpoints of the write-ahead log run beside the commits since the opening.
+    int CheckpointsDone() const { return writer_.CheckpointsDone(); }
 
     // Hands what gathered to the writer thread; false when a commit is under way already, when
     // nothing gathered, or when the journal is not open.

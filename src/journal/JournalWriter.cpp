@@ -24,6 +24,8 @@ bool JournalWriter::Open(const std::string& path, std::string& error, int& code)
         Close();
         return false;
     }
+    // Without its own connection the checkpoints stay in the commits, slower but sound.
+    checkpointer_.Start(path, database_);
     stop_ = false;
     thread_ = std::thread([this] { Loop(); });
     return true;
@@ -41,6 +43,8 @@ void JournalWriter::Close() {
         changed_.notify_all();
         thread_.join();
     }
+    // Closed first, so that the writer's connection, the last, checkpoints the whole log.
+    checkpointer_.Stop();
     insertPassing_.Finalize();
     insertLine_.Finalize();
     markSent_.Finalize();
