@@ -11,6 +11,7 @@
 #include "journal/JournalEntry.h"
 #include "journal/JournalWriter.h"
 #include "journal/RecordKey.h"
+#include "journal/SentMarkFile.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -116,12 +117,15 @@ private:
     bool OpenFile(const std::string& path, std::string& error);
     bool KeepDamagedFileAside(std::string& error);
     void ReadNextIds();
+    bool RecordNotedMarks(std::string& error);
     void Finished(bool ok, const JournalWriter::Outcome& outcome);
     bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
 
     JournalWriter writer_;
     SqliteDatabase database_;  // the look-ups' connection
     SqliteStatement findRecord_;
+    SentMarkFile sentNote_;  // the marks of lines sent while commits fail
+    bool failing_ = false;   // since the last commit failed
     std::string path_;
     std::string openError_ = "not opened";
     std::string keptAside_;
