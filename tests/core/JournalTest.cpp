@@ -4,9 +4,11 @@
 
 #include <csignal>
 
+#include "base/Clock.h"
 #include "journal/Journal.h"
-#include "journal/JournalSchema.h"
 #include "journal/JournalExport.h"
+#include "journal/JournalKeeping.h"
+#include "journal/JournalSchema.h"
 #include "support/TempFolder.h"
 
 namespace torvane {
@@ -14,6 +16,11 @@ namespace {
 
 using test::ReadFile;
 using test::TempFolder;
+
+bool Exists(const std::string& path) {
+    struct stat file {};
+    return ::stat(path.c_str(), &file) == 0;
+}
 
 JournalEntry StoreEntry(const std::string& source, int n) {
     JournalEntry entry;
@@ -310,6 +317,12 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
              "WHERE kind != 2; CREATE TRIGGER keyed AFTER INSERT ON passing BEGIN UPDATE "
              "passing SET time_key = substr(new.record, 8, 12) WHERE id = new.id; END;",
          true},
+        {"reasons (layout 3)",
+         std::string(kFirstPassing) +
+             ", time_key TEXT NOT NULL DEFAULT '', reason TEXT NOT NULL DEFAULT '');" + kHostLine +
+             "CREATE TRIGGER keyed AFTER INSERT ON passing BEGIN UPDATE passing SET time_key = "
+             "substr(new.record, 8, 12) WHERE id = new.id; END; PRAGMA user_version = 3;",
+         true},
         {"later layout",
          std::string(kFirstPassing) + ");" + kHostLine + "PRAGMA user_version = 99;", false},
     };
@@ -346,11 +359,15 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
         ASSERT_TRUE(layout.Prepare(check,
                                    "SELECT (SELECT user_version FROM pragma_user_version), "
                                    "(SELECT COUNT(*) FROM sqlite_master WHERE name = "
-                                   "'passing_by_record')",
+                                   "'passing_by_record'), (SELECT COUNT(*) FROM "
+                                   "pragma_table_info('host_line') WHERE name = 'as_bib'), "
+                                   "(SELECT began_ms FROM journal_info)",
                                    error));
         ASSERT_TRUE(layout.Step());
         EXPECT_EQ(layout.Int(0), kJournalLayout);
         EXPECT_EQ(layout.Int(1), 0);
+        EXPECT_EQ(layout.Int(2), 1);
+        EXPECT_EQ(layout.Int(3), 0);  // the race began with its first passing
     }
 }
 
@@ -419,6 +436,79 @@ TEST_F(JournalTest, LinesMarkedSentSinceAMomentWaitAgain) {
     EXPECT_EQ(waiting.front().seq, 3);
     EXPECT_EQ(journal.WaitingLineCount(error), 4u);
     EXPECT_EQ(journal.UnmarkSentSince(3000, first, error), 0u);
+}
+
+// Passings forwarded under their chip codes are found until a line sends them with a bib;
+// those never forwarded, known chips and manual detections are not.
+TEST_F(JournalTest, UnknownChipPassingsAreFoundUntilSentAgainWithABib) {
+    Journal journal;
+    Open(journal);
+    const auto add = [&](int n, const std::string& bib, PassingKind kind, bool line) {
+        JournalEntry entry = StoreEntry("L", n);
+        entry.kind = kind;
+        entry.bib = bib.empty() ? entry.chip : bib;
+        const std::int64_t id = journal.Add(entry);
+        if (line) journal.AddHostLine(id, "x");
+        return id;
+    };
+    const std::int64_t unknown = add(1, "", PassingKind::Store, true);
+    add(2, "", PassingKind::Store, false);  // recorded to a DAG file only
+    add(3, "103", PassingKind::Store, true);
+    add(4, "", PassingKind::Manual, true);
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    std::vector<UnknownChipDetection> found;
+    ASSERT_TRUE(ReadUnknownChipDetections(Path(), found).done);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].passingId, unknown);
+    EXPECT_EQ(found[0].chip, StoreEntry("L", 1).chip);
+    EXPECT_EQ(found[0].raceTime, "12:00:00.12");
+
+    journal.AddHostLine(unknown, "AddDagClock(1\tL\t101\t1\t12:00:00.12)", "101");
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    found.clear();
+    ASSERT_TRUE(ReadUnknownChipDetections(Path(), found).done);
+    EXPECT_TRUE(found.empty());
+}
+
+// A kept journal stands alone under the time of its first passing; a name already taken gets a
+// suffix, and a journal another connection reads stays where it is.
+TEST_F(JournalTest, AKeptJournalStandsAloneAndNeverReplacesAnother) {
+    const std::string folder = this->folder.Path() + "/Journals";
+    const std::int64_t stamp = StoreEntry("L", 1).receivedUtcMs;
+    for (const char* expected : {".db", "-2.db", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(expected ? expected : "read meanwhile");
+        {
+            Journal journal;
+            Open(journal);
+            journal.AddHostLine(journal.Add(StoreEntry("L", 1)), "x");
+            std::string error;
+            ASSERT_TRUE(journal.Commit(error)) << error;
+        }
+        SqliteDatabase reader;
+        std::string error, kept;
+        if (!expected) {
+            ASSERT_TRUE(reader.OpenReadOnly(Path(), 0, error)) << error;
+            ASSERT_TRUE(reader.Execute("BEGIN; SELECT * FROM passing;", error)) << error;
+        }
+        const bool moved = KeepJournalFile(Path(), folder, stamp, kept, error);
+        ASSERT_EQ(moved, expected != nullptr) << error;
+        if (!expected) {
+            EXPECT_FALSE(error.empty());
+            EXPECT_EQ(ReadFile(Path()).substr(0, 15), "SQLite format 3");
+            continue;
+        }
+        EXPECT_EQ(kept, folder + "/" + KeptJournalName(stamp) + expected);
+        EXPECT_FALSE(Exists(Path()));
+        EXPECT_FALSE(Exists(kept + "-wal"));
+        JournalSummary summary;
+        ASSERT_TRUE(ReadJournalSummary(kept, summary).done);
+        EXPECT_EQ(summary.passings, 1);
+        EXPECT_EQ(summary.firstReceivedUtcMs, stamp);
+        EXPECT_FALSE(Exists(kept + "-shm"));  // read without writing beside it
+    }
+    EXPECT_EQ(KeptJournalName(clock::MakeLocal(2026, 12, 8, 9, 5, 7) * 1000),
+              "Journal-20261208-090507");
 }
 
 }  // namespace
