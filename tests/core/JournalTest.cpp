@@ -17,11 +17,6 @@ namespace {
 using test::ReadFile;
 using test::TempFolder;
 
-bool Exists(const std::string& path) {
-    struct stat file {};
-    return ::stat(path.c_str(), &file) == 0;
-}
-
 JournalEntry StoreEntry(const std::string& source, int n) {
     JournalEntry entry;
     entry.source = source;
@@ -469,46 +464,6 @@ TEST_F(JournalTest, UnknownChipPassingsAreFoundUntilSentAgainWithABib) {
     found.clear();
     ASSERT_TRUE(ReadUnknownChipDetections(Path(), found).done);
     EXPECT_TRUE(found.empty());
-}
-
-// A kept journal stands alone under the time of its first passing; a name already taken gets a
-// suffix, and a journal another connection reads stays where it is.
-TEST_F(JournalTest, AKeptJournalStandsAloneAndNeverReplacesAnother) {
-    const std::string folder = this->folder.Path() + "/Journals";
-    const std::int64_t stamp = StoreEntry("L", 1).receivedUtcMs;
-    for (const char* expected : {".db", "-2.db", static_cast<const char*>(nullptr)}) {
-        SCOPED_TRACE(expected ? expected : "read meanwhile");
-        {
-            Journal journal;
-            Open(journal);
-            journal.AddHostLine(journal.Add(StoreEntry("L", 1)), "x");
-            std::string error;
-            ASSERT_TRUE(journal.Commit(error)) << error;
-        }
-        SqliteDatabase reader;
-        std::string error, kept;
-        if (!expected) {
-            ASSERT_TRUE(reader.OpenReadOnly(Path(), 0, error)) << error;
-            ASSERT_TRUE(reader.Execute("BEGIN; SELECT * FROM passing;", error)) << error;
-        }
-        const bool moved = KeepJournalFile(Path(), folder, stamp, kept, error);
-        ASSERT_EQ(moved, expected != nullptr) << error;
-        if (!expected) {
-            EXPECT_FALSE(error.empty());
-            EXPECT_EQ(ReadFile(Path()).substr(0, 15), "SQLite format 3");
-            continue;
-        }
-        EXPECT_EQ(kept, folder + "/" + KeptJournalName(stamp) + expected);
-        EXPECT_FALSE(Exists(Path()));
-        EXPECT_FALSE(Exists(kept + "-wal"));
-        JournalSummary summary;
-        ASSERT_TRUE(ReadJournalSummary(kept, summary).done);
-        EXPECT_EQ(summary.passings, 1);
-        EXPECT_EQ(summary.firstReceivedUtcMs, stamp);
-        EXPECT_FALSE(Exists(kept + "-shm"));  // read without writing beside it
-    }
-    EXPECT_EQ(KeptJournalName(clock::MakeLocal(2026, 12, 8, 9, 5, 7) * 1000),
-              "Journal-20261208-090507");
 }
 
 }  // namespace
