@@ -26,8 +26,9 @@ public:
     void Replay(const std::string& from, const std::optional<std::string>& to, Print print);
 
     // Writes every journaled detection to a CSV file: receive time, source, record, chip, bib,
-    // race time, sent time.
-    void Export(const std::string& path, Print print);
+    // race time, sent time. `keptJournal`, when given, is read instead: a journal of an earlier
+    // race, opened for reading only.
+    void Export(const std::string& path, Print print, const std::string& keptJournal = {});
 
 private:
     Core& core_;

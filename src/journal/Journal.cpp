@@ -190,9 +190,9 @@ std::int64_t Journal::Add(JournalEntry entry) {
     return id;
 }
 
-std::int64_t Journal::AddHostLine(std::int64_t passingId, std::string line) {
+std::int64_t Journal::AddHostLine(std::int64_t passingId, std::string line, std::string asBib) {
     const std::int64_t seq = nextSeq_++;
-    pending_.lines.push_back({seq, passingId, std::move(line)});
+    pending_.lines.push_back({seq, passingId, std::move(line), std::move(asBib)});
     return seq;
 }
 

@@ -66,8 +66,9 @@ public:
 
     // Adds a passing or a manual detection; returns its id.
     std::int64_t Add(JournalEntry entry);
-    // Adds a line for the host, made from the given passing; returns its sequence number.
-    std::int64_t AddHostLine(std::int64_t passingId, std::string line);
+    // Adds a line for the host, made from the given passing; returns its sequence number. `asBib`
+    // names the bib that the line sends an unknown chip's passing again with.
+    std::int64_t AddHostLine(std::int64_t passingId, std::string line, std::string asBib = {});
     // Every line up to `seq` has reached the host's TCP stack.
     void MarkSent(std::int64_t seq, std::int64_t utcMs);
 

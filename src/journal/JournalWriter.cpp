@@ -61,7 +61,8 @@ bool JournalWriter::PrepareStatements(std::string& error) {
                                   "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
                                   error) &&
            insertLine_.Prepare(
-               database_, "INSERT INTO host_line(seq, passing_id, line) VALUES(?,?,?)", error) &&
+               database_, "INSERT INTO host_line(seq, passing_id, line, as_bib) VALUES(?,?,?,?)",
+               error) &&
            markSent_.Prepare(
                database_, "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL AND seq <= ?2",
                error);
@@ -191,6 +192,7 @@ bool JournalWriter::WriteRows(const JournalBatch& batch, std::string& error) {
         insertLine_.Bind(1, line.seq);
         insertLine_.Bind(2, line.passingId);
         insertLine_.Bind(3, line.text);
+        insertLine_.Bind(4, line.asBib);
         insertLine_.Step();
         const bool failed = insertLine_.Failed();
         insertLine_.Reset();

@@ -84,6 +84,11 @@ bool JournalView::Open(std::string& error) {
     return true;
 }
 
+void JournalView::Release() {
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
+}
+
 std::int64_t JournalView::NewestSeq() {
     std::string error;
     if (!Open(error)) return 0;

@@ -6,9 +6,11 @@
 #include <csignal>
 #include <thread>
 
+#include "base/Clock.h"
 #include "journal/Journal.h"
-#include "journal/JournalSchema.h"
 #include "journal/JournalExport.h"
+#include "journal/JournalKeeping.h"
+#include "journal/JournalSchema.h"
 #include "support/TempFolder.h"
 
 namespace torvane {
@@ -317,6 +319,12 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
              "WHERE kind != 2; CREATE TRIGGER keyed AFTER INSERT ON passing BEGIN UPDATE "
              "passing SET time_key = substr(new.record, 8, 12) WHERE id = new.id; END;",
          true},
+        {"reasons (layout 3)",
+         std::string(kFirstPassing) +
+             ", time_key TEXT NOT NULL DEFAULT '', reason TEXT NOT NULL DEFAULT '');" + kHostLine +
+             "CREATE TRIGGER keyed AFTER INSERT ON passing BEGIN UPDATE passing SET time_key = "
+             "substr(new.record, 8, 12) WHERE id = new.id; END; PRAGMA user_version = 3;",
+         true},
         {"later layout",
          std::string(kFirstPassing) + ");" + kHostLine + "PRAGMA user_version = 99;", false},
     };
@@ -353,11 +361,15 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
         ASSERT_TRUE(layout.Prepare(check,
                                    "SELECT (SELECT user_version FROM pragma_user_version), "
                                    "(SELECT COUNT(*) FROM sqlite_master WHERE name = "
-                                   "'passing_by_record')",
+                                   "'passing_by_record'), (SELECT COUNT(*) FROM "
+                                   "pragma_table_info('host_line') WHERE name = 'as_bib'), "
+                                   "(SELECT began_ms FROM journal_info)",
                                    error));
         ASSERT_TRUE(layout.Step());
         EXPECT_EQ(layout.Int(0), kJournalLayout);
         EXPECT_EQ(layout.Int(1), 0);
+        EXPECT_EQ(layout.Int(2), 1);
+        EXPECT_EQ(layout.Int(3), 0);  // the race began with its first passing
     }
 }
 
@@ -426,6 +438,39 @@ TEST_F(JournalTest, LinesMarkedSentSinceAMomentWaitAgain) {
     EXPECT_EQ(waiting.front().seq, 3);
     EXPECT_EQ(journal.WaitingLineCount(error), 4u);
     EXPECT_EQ(journal.UnmarkSentSince(3000, first, error), 0u);
+}
+
+// Passings forwarded under their chip codes are found until a line sends them with a bib;
+// those never forwarded, known chips and manual detections are not.
+TEST_F(JournalTest, UnknownChipPassingsAreFoundUntilSentAgainWithABib) {
+    Journal journal;
+    Open(journal);
+    const auto add = [&](int n, const std::string& bib, PassingKind kind, bool line) {
+        JournalEntry entry = StoreEntry("L", n);
+        entry.kind = kind;
+        entry.bib = bib.empty() ? entry.chip : bib;
+        const std::int64_t id = journal.Add(entry);
+        if (line) journal.AddHostLine(id, "x");
+        return id;
+    };
+    const std::int64_t unknown = add(1, "", PassingKind::Store, true);
+    add(2, "", PassingKind::Store, false);  // recorded to a DAG file only
+    add(3, "103", PassingKind::Store, true);
+    add(4, "", PassingKind::Manual, true);
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    std::vector<UnknownChipDetection> found;
+    ASSERT_TRUE(ReadUnknownChipDetections(Path(), found).done);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].passingId, unknown);
+    EXPECT_EQ(found[0].chip, StoreEntry("L", 1).chip);
+    EXPECT_EQ(found[0].raceTime, "12:00:00.12");
+
+    journal.AddHostLine(unknown, "AddDagClock(1\tL\t101\t1\t12:00:00.12)", "101");
+    ASSERT_TRUE(journal.Commit(error)) << error;
+    found.clear();
+    ASSERT_TRUE(ReadUnknownChipDetections(Path(), found).done);
+    EXPECT_TRUE(found.empty());
 }
 
 }  // namespace
