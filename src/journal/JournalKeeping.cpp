@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "base/Texts.h"
+#include "journal/SentMarkFile.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -77,6 +78,8 @@ bool KeepJournalFile(const std::string& path, const std::string& folder, std::in
         error = Format("%s: %s", keptPath.c_str(), std::strerror(errno));
         return false;
     }
+    // The note of sent lines belongs to the journal kept; the next one starts without it.
+    std::remove((path + SentMarkFile::kSuffix).c_str());
     return true;
 }
 
