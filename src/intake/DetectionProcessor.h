@@ -74,15 +74,6 @@ private:
     RefusedRecordLog refused_;
 };
 
-// Why a journaled passing was not forwarded: the journal's own words, read by its exports.
-namespace not_forwarded {
-inline constexpr const char* kBadTime = "bad time";
-inline constexpr const char* kNoChip = "no chip";
-inline constexpr const char* kNoTime = "no time";
-inline constexpr const char* kFlowClosed = "flow closed";
-inline constexpr const char* kUnknownChip = "unknown chip";
-}  // namespace not_forwarded
-
 std::string DetectionListLine(const std::string& raceTime, const std::string& chip, int bib);
 
 }  // namespace torvane

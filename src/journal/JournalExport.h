@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "journal/JournalRows.h"
 
 namespace torvane {
 
@@ -36,11 +37,24 @@ struct JournalReadResult {
 JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::string& csvPath,
                                    const std::atomic<bool>* cancelled = nullptr);
 
+// Writes the passings of a search (JournalRowReader::Find) to a CSV file, as the export does;
+// `written`, when given, counts the rows as they go, for a progress bar.
+JournalReadResult ExportJournalRowsCsv(const std::string& journalPath, const JournalKeys& keys,
+                                       const std::string& csvPath,
+                                       std::atomic<std::size_t>* written = nullptr,
+                                       const std::atomic<bool>* cancelled = nullptr);
+
 // Hands over, in order and a chunk at a time, the first host line of every journaled passing
 // received in [fromUtcMs, toUtcMs]. `onChunk` returns false to stop.
 JournalReadResult ReadForwardedSpan(
     const std::string& journalPath, std::int64_t fromUtcMs, std::int64_t toUtcMs,
     std::size_t chunkRows, const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
+    const std::atomic<bool>* cancelled = nullptr);
+
+// The same for the passings of the given ids, in that order; a passing never forwarded is skipped.
+JournalReadResult ReadForwardedPassings(
+    const std::string& journalPath, const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+    const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
     const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace torvane

@@ -7,8 +7,9 @@ namespace torvane {
 class SqliteDatabase;
 
 // The layout this program writes, kept in the file as PRAGMA user_version. Layout 3 added the
-// reason a passing was not forwarded and looks resends up among forwarded passings only.
-inline constexpr int kJournalLayout = 3;
+// reason a passing was not forwarded and looks resends up among forwarded passings only; layout 4
+// the indexes of the searches by bib, chip and race time.
+inline constexpr int kJournalLayout = 4;
 
 // Creates the tables of a new journal, or brings a file of an earlier layout up to date in one
 // transaction; false with the reason (a file of a later layout is refused, never changed).
