@@ -1,0 +1,337 @@
+#include "ui/JournalWindow.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <set>
+
+#include "app/Core.h"
+#include "base/Logging.h"
+#include "journal/JournalExport.h"
+#include "ui/UiText.h"
+
+namespace torvane {
+namespace {
+
+// More chosen rows than this are sent again as a search, not row by row.
+constexpr int kMostChosenRows = 5000;
+constexpr int kExportPollMs = 100;
+
+QPushButton* AddButton(QBoxLayout& row, const QString& text, const char* name) {
+    auto* button = new QPushButton(text);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    row.addWidget(button);
+    return button;
+}
+
+QLineEdit* AddField(QBoxLayout& row, const QString& label, const char* name, int width) {
+    row.addWidget(new QLabel(label));
+    auto* field = new QLineEdit;
+    field->setObjectName(QString::fromLatin1(name));
+    field->setMaximumWidth(width);
+    row.addWidget(field);
+    return field;
+}
+
+}  // namespace
+
+std::optional<std::string> RaceTimeBound(const QString& text, bool last) {
+    const auto seconds = ParseSpanTime(text.trimmed().toStdString());
+    if (!seconds) return std::nullopt;
+    return QString::asprintf("%02ld:%02ld:%02ld.%s", *seconds / 3600, *seconds / 60 % 60,
+                             *seconds % 60, last ? "99" : "00")
+        .toStdString();
+}
+
+struct JournalWindow::ExportRun {
+    std::atomic<std::size_t> written{0};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+    JournalReadResult result;  // set by the worker before `finished`
+    std::size_t total = 0;
+    QString path;
+    QProgressDialog* progress = nullptr;
+};
+
+JournalWindow::JournalWindow(Core& core, QWidget* parent)
+    : QWidget(parent, Qt::Window), core_(core), actions_(core) {
+    setObjectName(QStringLiteral("journalWindow"));
+    setWindowTitle(Text("Torvane - Passing journal", "Torvane - Journal des passages"));
+    pool_.setMaxThreadCount(2);  // a search answers while an export runs
+    askExportPath = [this] {
+        return QFileDialog::getSaveFileName(this, Text("Export", "Exporter"), QString(),
+                                            QStringLiteral("CSV (*.csv)"));
+    };
+    BuildControls();
+    model_.SetReader(&reader_);
+    Reopen();
+}
+
+void JournalWindow::Reopen() {
+    path_ = core_.PassingJournal().Path();
+    std::string error;
+    if (!reader_.Open(path_, error)) {
+        model_.SetKeys({});
+        Say(Text("The journal cannot be read (%1)", "Le journal ne peut pas être lu (%1)")
+                .arg(QString::fromStdString(error)));
+        return;
+    }
+    Search();
+}
+
+JournalWindow::~JournalWindow() {
+    if (exporting_) exporting_->cancelled = true;
+    ++generation_;
+    pool_.waitForDone();
+}
+
+void JournalWindow::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+    auto* search = new QHBoxLayout;
+    term_ = AddField(*search, Text("Bib or chip:", "Dossard ou puce :"), "term", 120);
+    from_ = AddField(*search, Text("Race time from", "Temps de course de"), "from", 80);
+    to_ = AddField(*search, Text("to", "à"), "to", 80);
+    from_->setPlaceholderText(QStringLiteral("HH:MM:SS"));
+    to_->setPlaceholderText(QStringLiteral("HH:MM:SS"));
+    connect(AddButton(*search, Text("Search", "Rechercher"), "search"), &QPushButton::clicked, this,
+            [this] { Search(); });
+    for (QLineEdit* field : {term_, from_, to_})
+        connect(field, &QLineEdit::returnPressed, this, [this] { Search(); });
+    search->addStretch();
+    layout->addLayout(search);
+
+    table_ = new QTableView;
+    table_->setObjectName(QStringLiteral("journalTable"));
+    table_->setModel(&model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setAlternatingRowColors(true);
+    layout->addWidget(table_);
+
+    status_ = new QLabel;
+    status_->setObjectName(QStringLiteral("journalStatus"));
+    layout->addWidget(status_);
+
+    auto* actions = new QHBoxLayout;
+    connect(AddButton(*actions,
+                      Text("Send the chosen rows again...", "Renvoyer les lignes choisies..."),
+                      "resendSelection"),
+            &QPushButton::clicked, this, [this] { ResendSelection(); });
+    resendSearch_ = AddButton(
+        *actions, Text("Send the search again...", "Renvoyer la recherche..."), "resendSearch");
+    connect(resendSearch_, &QPushButton::clicked, this, [this] { ResendSearch(); });
+    connect(AddButton(*actions, Text("Export to CSV...", "Exporter en CSV..."), "export"),
+            &QPushButton::clicked, this, [this] { ExportShown(); });
+    actions->addStretch();
+    connect(AddButton(*actions, Text("Close", "Fermer"), "close"), &QPushButton::clicked, this,
+            &QWidget::close);
+    layout->addLayout(actions);
+    resize(760, 520);
+    const int widths[] = {80, 90, 110, 70, 110};
+    for (int column = 0; column < 5; ++column) table_->setColumnWidth(column, widths[column]);
+
+    exportTimer_.setInterval(kExportPollMs);
+    connect(&exportTimer_, &QTimer::timeout, this, [this] { FinishExport(); });
+}
+
+bool JournalWindow::Search() {
+    JournalSearch search;
+    search.term = term_->text().trimmed().toStdString();
+    const bool hasFrom = !from_->text().trimmed().isEmpty();
+    const bool hasTo = !to_->text().trimmed().isEmpty();
+    const auto from =
+        hasFrom ? RaceTimeBound(from_->text(), false) : std::optional<std::string>("");
+    const auto to = hasTo ? RaceTimeBound(to_->text(), true) : std::optional<std::string>("");
+    if (!from || !to || (hasFrom && hasTo && *to < *from)) {
+        Say(Text("Race times are HH:MM or HH:MM:SS, the end after the start.",
+                 "Les temps de course s'écrivent HH:MM ou HH:MM:SS, la fin après le début."));
+        return false;
+    }
+    search.fromRaceTime = *from;
+    search.toRaceTime = *to;
+    const int generation = ++generation_;
+    ++searching_;
+    Say(Text("Searching...", "Recherche..."));
+    pool_.start([this, generation, search, path = path_] {
+        JournalRowReader reader;
+        std::string error;
+        std::optional<JournalKeys> keys;
+        if (reader.Open(path, error)) keys = reader.Find(search, error);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, keys = std::move(keys), error, search]() mutable {
+                --searching_;
+                if (generation != generation_) return;
+                shown_ = search;
+                ShowKeys(std::move(keys), error);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void JournalWindow::ShowKeys(std::optional<JournalKeys> keys, const std::string& error) {
+    if (!keys) {
+        Say(Text("The journal cannot be read (%1)", "Le journal ne peut pas être lu (%1)")
+                .arg(QString::fromStdString(error)));
+        return;
+    }
+    model_.SetKeys(std::move(*keys));
+    resendSearch_->setEnabled(!shown_.MatchesAll());
+    ShowCount();
+}
+
+void JournalWindow::ShowCount() {
+    const JournalKeys& keys = model_.Keys();
+    if (shown_.MatchesAll()) {
+        Say(Text("Passings in the journal: %1", "Passages dans le journal : %1").arg(keys.Count()));
+        return;
+    }
+    Say(Text("Passings found: %1 (forwarded: %2, kept back while the flow was closed: %3)",
+             "Passages trouvés : %1 (transmis : %2, retenus flux fermé : %3)")
+            .arg(keys.Count())
+            .arg(keys.forwarded)
+            .arg(keys.heldByClosedFlow));
+}
+
+void JournalWindow::Say(const QString& text) {
+    status_->setText(text);
+}
+
+QString JournalWindow::StatusText() const {
+    return status_->text();
+}
+
+void JournalWindow::ResendSelection() {
+    const QModelIndexList chosen = table_->selectionModel()->selectedRows();
+    if (chosen.isEmpty()) {
+        Say(Text("Choose the rows to send again first.",
+                 "Choisissez d'abord les lignes à renvoyer."));
+        return;
+    }
+    if (chosen.size() > kMostChosenRows) {
+        Say(Text("Too many rows chosen: search for them, then send the search again.",
+                 "Trop de lignes choisies : recherchez-les, puis renvoyez la recherche."));
+        return;
+    }
+    std::set<std::int64_t> ids;  // in the journal's order
+    int held = 0;
+    for (const QModelIndex& index : chosen) {
+        const JournalRow* row = model_.RowAt(index.row());
+        if (!row) continue;
+        if (row->state == PassingState::FlowClosed || row->state == PassingState::NotForwarded) {
+            ++held;
+        } else {
+            ids.insert(row->id);
+        }
+    }
+    if (ids.empty()) {
+        Say(Text("None of the chosen rows was forwarded: there is nothing to send again.",
+                 "Aucune des lignes choisies n'a été transmise : rien à renvoyer."));
+        return;
+    }
+    QString question = Text("Chosen detections to send again to Ostrak Pro: %1. Send them?",
+                            "Détections choisies à renvoyer à Ostrak Pro : %1. Les renvoyer ?")
+                           .arg(ids.size());
+    if (held > 0) {
+        question += Text("\n(Chosen rows never forwarded, left as they are: %1.)",
+                         "\n(Lignes choisies jamais transmises, laissées telles quelles : %1.)")
+                        .arg(held);
+    }
+    if (!core_.Dialogs().AskYesNo(question.toStdString())) return;
+    actions_.Resend({ids.begin(), ids.end()},
+                    [this](const std::string& message) { Say(QString::fromStdString(message)); });
+}
+
+void JournalWindow::ResendSearch() {
+    const JournalKeys& keys = model_.Keys();
+    if (shown_.MatchesAll() || keys.forwarded == 0) {
+        Say(Text("This search found no forwarded detection to send again.",
+                 "Cette recherche n'a trouvé aucune détection transmise à renvoyer."));
+        return;
+    }
+    const QString question = Text(
+                                 "Detections of this search to send again to Ostrak Pro: "
+                                 "%1. Send them?",
+                                 "Détections de cette recherche à renvoyer à Ostrak Pro : %1. "
+                                 "Les renvoyer ?")
+                                 .arg(keys.forwarded);
+    if (!core_.Dialogs().AskYesNo(question.toStdString())) {
+        return;
+    }
+    actions_.Resend(keys.ids,
+                    [this](const std::string& message) { Say(QString::fromStdString(message)); });
+}
+
+void JournalWindow::ExportShown() {
+    if (exporting_) {
+        Say(Text("An export is under way.", "Une exportation est en cours."));
+        return;
+    }
+    const QString path = askExportPath();
+    if (path.isEmpty()) return;
+    core_.FinishBurst();  // what is still in memory is written too
+    exporting_ = std::make_unique<ExportRun>();
+    ExportRun* run = exporting_.get();
+    run->total = model_.Keys().Count();
+    run->path = path;
+    run->progress =
+        new QProgressDialog(Text("Exporting the journal...", "Exportation du journal..."),
+                            Text("Cancel", "Annuler"), 0, 100, this);
+    run->progress->setObjectName(QStringLiteral("exportProgress"));
+    run->progress->setWindowModality(Qt::NonModal);
+    run->progress->setAutoClose(false);
+    run->progress->setAutoReset(false);
+    run->progress->setMinimumDuration(0);
+    connect(run->progress, &QProgressDialog::canceled, this, [run] { run->cancelled = true; });
+    run->progress->show();
+    pool_.start([run, keys = model_.Keys(), journal = path_, csv = path.toStdString()] {
+        run->result = ExportJournalRowsCsv(journal, keys, csv, &run->written, &run->cancelled);
+        run->finished = true;
+    });
+    exportTimer_.start();
+}
+
+// Polled on the window thread: the bar follows the rows written; the end says what became of it.
+void JournalWindow::FinishExport() {
+    ExportRun* run = exporting_.get();
+    if (!run) return;
+    if (run->progress->wasCanceled()) run->cancelled = true;
+    const std::size_t total = std::max<std::size_t>(run->total, 1);
+    run->progress->setValue(
+        static_cast<int>(std::min<std::size_t>(run->written * 100 / total, 100)));
+    if (!run->finished) return;
+    exportTimer_.stop();
+    const JournalReadResult& result = run->result;
+    std::string message;
+    if (run->cancelled) {
+        // Half a file is no export: it goes.
+        QFile::remove(run->path);
+        message = Tr("+++ Export of the journal cancelled", "+++ Exportation du journal annulée");
+    } else if (result.done) {
+        message = Format(Tr("+++ Journal exported: %zu detections in %s",
+                            "+++ Journal des passages exporté : %zu détections dans %s"),
+                         result.rows, run->path.toStdString().c_str());
+    } else {
+        message = Format(Tr("$$$ The journal cannot be exported to %s (%s)",
+                            "$$$ Le journal des passages ne peut pas être exporté vers %s (%s)"),
+                         run->path.toStdString().c_str(), result.error.c_str());
+    }
+    Log(0, message);
+    Say(QString::fromStdString(message));
+    run->progress->deleteLater();
+    exporting_.reset();
+}
+
+}  // namespace torvane
