@@ -15,6 +15,7 @@
 #include "app/Core.h"
 #include "base/Logging.h"
 #include "journal/JournalExport.h"
+#include "ui/Resources.h"
 #include "ui/UiText.h"
 
 namespace torvane {
@@ -23,6 +24,7 @@ namespace {
 // More chosen rows than this are sent again as a search, not row by row.
 constexpr int kMostChosenRows = 5000;
 constexpr int kExportPollMs = 100;
+constexpr int kProgramIcon = 128;
 
 QPushButton* AddButton(QBoxLayout& row, const QString& text, const char* name) {
     auto* button = new QPushButton(text);
@@ -65,6 +67,7 @@ JournalWindow::JournalWindow(Core& core, QWidget* parent)
     : QWidget(parent, Qt::Window), core_(core), actions_(core) {
     setObjectName(QStringLiteral("journalWindow"));
     setWindowTitle(Text("Torvane - Passing journal", "Torvane - Journal des passages"));
+    setWindowIcon(ResourceIcon(kProgramIcon));
     pool_.setMaxThreadCount(2);  // a search answers while an export runs
     askExportPath = [this] {
         return QFileDialog::getSaveFileName(this, Text("Export", "Exporter"), QString(),
@@ -137,8 +140,8 @@ void JournalWindow::BuildControls() {
     connect(AddButton(*actions, Text("Close", "Fermer"), "close"), &QPushButton::clicked, this,
             &QWidget::close);
     layout->addLayout(actions);
-    resize(760, 520);
-    const int widths[] = {80, 90, 110, 70, 110};
+    resize(800, 520);
+    const int widths[] = {80, 90, 110, 70, 130};
     for (int column = 0; column < 5; ++column) table_->setColumnWidth(column, widths[column]);
 
     exportTimer_.setInterval(kExportPollMs);
