@@ -5,8 +5,9 @@
 #include <csignal>
 
 #include "journal/Journal.h"
-#include "journal/JournalSchema.h"
 #include "journal/JournalExport.h"
+#include "journal/JournalRows.h"
+#include "journal/JournalSchema.h"
 #include "support/TempFolder.h"
 
 namespace torvane {
@@ -117,6 +118,7 @@ TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
         if (n != 2) journal.AddHostLine(id, "first " + std::to_string(n));
         journal.AddHostLine(id, "again " + std::to_string(n));
     }
+    journal.Add(StoreEntry("L", 4));  // never forwarded
     std::string error;
     ASSERT_TRUE(journal.Commit(error));
     const auto found = journal.ForwardedBetween(1796733000001, 1796733000002, error);
@@ -147,6 +149,19 @@ TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
         EXPECT_EQ(lines, c.lines) << c.chunkRows;
         EXPECT_EQ(read.done, c.done) << read.error;
     }
+
+    // Chosen passings, in the order given; one never forwarded, or missing, is skipped.
+    std::vector<ForwardedDetection> chosen;
+    const JournalReadResult read =
+        ReadForwardedPassings(journal.Path(), {3, 5, 1, 99}, 1, [&](auto chunk) {
+            chosen.insert(chosen.end(), chunk.begin(), chunk.end());
+            return true;
+        });
+    EXPECT_TRUE(read.done) << read.error;
+    ASSERT_EQ(chosen.size(), 2u);
+    EXPECT_EQ(chosen[0].passingId, 3);
+    EXPECT_EQ(chosen[0].line, "again 2");
+    EXPECT_EQ(chosen[1].line, "first 0");
 }
 
 TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
@@ -173,6 +188,28 @@ TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
               "2026-12-08 12:30:01.500\r\n"
               "2026-12-08 13:30:00.001,Loop2,KV0000112:00:01.123            261208,KV00001,1,"
               "12:00:00.12,\r\n");
+    // A search's rows, as a list or as a range of ids, counted as they go.
+    JournalKeys second;
+    second.isList = true;
+    second.ids = {2};
+    JournalKeys both;
+    both.last = 2;
+    for (const JournalKeys& keys : {second, both}) {
+        std::atomic<std::size_t> counted{0};
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        const JournalReadResult chosen =
+            ExportJournalRowsCsv(journal.Path(), keys, folder.Path() + "/chosen.csv", &counted);
+        ::unsetenv("TZ");
+        ::tzset();
+        ASSERT_TRUE(chosen.done) << chosen.error;
+        EXPECT_EQ(counted.load(), keys.Count());
+        const std::string whole = ReadFile(folder.Path() + "/out.csv");
+        EXPECT_EQ(ReadFile(folder.Path() + "/chosen.csv"),
+                  keys.isList ? whole.substr(0, whole.find("\r\n") + 2) +
+                                    whole.substr(whole.rfind("2026-12-08 13:30:00.001"))
+                              : whole);
+    }
     const JournalReadResult refused =
         ExportJournalCsv(journal.Path(), folder.Path() + "/no/such/folder.csv");
     EXPECT_FALSE(refused.done);
@@ -310,6 +347,14 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
              "WHERE kind != 2; CREATE TRIGGER keyed AFTER INSERT ON passing BEGIN UPDATE "
              "passing SET time_key = substr(new.record, 8, 12) WHERE id = new.id; END;",
          true},
+        {"search without indexes",
+         std::string(kFirstPassing) +
+             ", time_key TEXT NOT NULL DEFAULT '', reason TEXT NOT NULL DEFAULT '');" + kHostLine +
+             "CREATE INDEX passing_forwarded ON passing(time_key, record_key) WHERE kind != 2 "
+             "AND race_time != ''; PRAGMA user_version = 3; CREATE TRIGGER keyed AFTER INSERT "
+             "ON passing BEGIN UPDATE passing SET time_key = substr(new.record, 8, 12) WHERE "
+             "id = new.id; END;",
+         true},
         {"later layout",
          std::string(kFirstPassing) + ");" + kHostLine + "PRAGMA user_version = 99;", false},
     };
@@ -346,11 +391,14 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
         ASSERT_TRUE(layout.Prepare(check,
                                    "SELECT (SELECT user_version FROM pragma_user_version), "
                                    "(SELECT COUNT(*) FROM sqlite_master WHERE name = "
-                                   "'passing_by_record')",
+                                   "'passing_by_record'), (SELECT COUNT(*) FROM sqlite_master "
+                                   "WHERE name IN ('passing_by_bib', 'passing_by_chip', "
+                                   "'passing_by_race_time'))",
                                    error));
         ASSERT_TRUE(layout.Step());
         EXPECT_EQ(layout.Int(0), kJournalLayout);
         EXPECT_EQ(layout.Int(1), 0);
+        EXPECT_EQ(layout.Int(2), 3);
     }
 }
 
@@ -419,6 +467,72 @@ TEST_F(JournalTest, LinesMarkedSentSinceAMomentWaitAgain) {
     EXPECT_EQ(waiting.front().seq, 3);
     EXPECT_EQ(journal.WaitingLineCount(error), 4u);
     EXPECT_EQ(journal.UnmarkSentSince(3000, first, error), 0u);
+}
+
+// A search finds passings by bib or chip and by race-time span, with how many were forwarded
+// and kept back; each row says what became of its passing.
+TEST_F(JournalTest, SearchesFindPassingsAndTheirRowsSayWhatBecameOfThem) {
+    Journal journal;
+    Open(journal);
+    const auto add = [&](int n, const char* bib, const char* raceTime, const char* reason) {
+        JournalEntry entry = StoreEntry("Loop1", n);
+        entry.bib = bib;
+        entry.raceTime = raceTime;
+        entry.reason = reason;
+        return journal.Add(entry);
+    };
+    const std::int64_t sent = add(7, "7", "12:00:01.00", "");
+    const std::int64_t waiting = add(8, "8", "12:00:02.00", "");
+    const std::int64_t resent = add(9, "KV00009", "12:00:03.00", "");  // unknown chip
+    add(7, "", "", not_forwarded::kFlowClosed);
+    add(10, "", "", not_forwarded::kBadTime);
+    journal.AddHostLine(sent, "a");
+    journal.MarkSent(journal.AddHostLine(resent, "b"), 1796733009000);
+    journal.AddHostLine(waiting, "c");
+    journal.AddHostLine(resent, "d");
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error)) << error;
+
+    JournalRowReader reader;
+    ASSERT_TRUE(reader.Open(journal.Path(), error)) << error;
+    const struct {
+        JournalSearch search;
+        std::vector<std::int64_t> ids;
+        std::size_t forwarded, held;
+    } cases[] = {
+        {{"7", "", ""}, {1}, 1, 0},           {{"KV00007", "", ""}, {1, 4}, 1, 1},
+        {{"KV00009", "", ""}, {3}, 1, 0},     {{"", "12:00:02.00", "12:00:03.99"}, {2, 3}, 2, 0},
+        {{"", "12:00:02.50", ""}, {3}, 1, 0}, {{"", "", "12:00:01.99"}, {1}, 1, 0},
+        {{"7", "12:00:02.00", ""}, {}, 0, 0}, {{"nobody", "", ""}, {}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.search.term + " " + c.search.fromRaceTime + "-" + c.search.toRaceTime);
+        const auto keys = reader.Find(c.search, error);
+        ASSERT_TRUE(keys) << error;
+        EXPECT_EQ(keys->ids, c.ids);
+        EXPECT_EQ(keys->forwarded, c.forwarded);
+        EXPECT_EQ(keys->heldByClosedFlow, c.held);
+    }
+
+    const auto all = reader.Find({}, error);
+    ASSERT_TRUE(all);
+    EXPECT_FALSE(all->isList);
+    ASSERT_EQ(all->Count(), 5u);
+    const auto rows = reader.Rows(*all, 0, 10, error);
+    ASSERT_EQ(rows.size(), 5u);
+    const PassingState states[] = {PassingState::Sent, PassingState::Waiting, PassingState::Resend,
+                                   PassingState::FlowClosed, PassingState::NotForwarded};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].id, static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(rows[i].state, states[i]) << i;
+    }
+    EXPECT_EQ(rows[2].firstSentUtcMs, 1796733009000);
+    EXPECT_EQ(reader.Rows(*all, 3, 10, error).size(), 2u);
+    EXPECT_TRUE(reader.Rows(*all, 5, 10, error).empty());
+
+    JournalRowReader missing;
+    EXPECT_FALSE(missing.Open(folder.Path() + "/none.db", error));
+    EXPECT_FALSE(missing.Find({}, error));
 }
 
 }  // namespace
