@@ -1,6 +1,7 @@
 #include "app/JournalActions.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/Core.h"
 #include "base/Clock.h"
@@ -134,6 +135,44 @@ void JournalActions::Resend(std::vector<std::int64_t> passingIds, Print print) {
             Log(0, message);
             print(message);
         });
+}
+
+void JournalActions::ForwardHeld(std::vector<std::int64_t> passingIds, Print print) {
+    if (!core_.PassingJournal().IsOpen()) {
+        print(CannotReadText(core_.PassingJournal().OpenError()));
+        return;
+    }
+    // Written and waited for, here and after each chunk: a passing is read as kept back only
+    // while its detection is not in the file, so a second request never sends it twice.
+    core_.FlushJournal();
+    auto refused = std::make_shared<std::size_t>(0);  // touched on the window thread only
+    reader_.Run([this, path = core_.PassingJournal().Path(), ids = std::move(passingIds), print,
+                 refused](const std::atomic<bool>& stopping) {
+        const JournalReadResult read = ReadHeldPassings(
+            path, ids, kReplayChunkRows,
+            [this, refused](std::vector<HeldPassing> chunk) {
+                return reader_.OnWindowThreadAndWait([this, refused, chunk = std::move(chunk)] {
+                    for (const HeldPassing& held : chunk)
+                        *refused += !core_.Processor().ForwardHeld(held);
+                    core_.FlushJournal();
+                });
+            },
+            &stopping);
+        reader_.OnWindowThread([read, print, refused] {
+            if (!read.done) {
+                print(CannotReadText(read.error));
+                return;
+            }
+            const std::string message = Format(
+                Tr("+++ Journal: %zu detections kept back while the flow was closed sent to "
+                   "Ostrak Pro on purpose (%zu could not be)",
+                   "+++ Journal : %zu détections retenues flux fermé envoyées exprès à Ostrak Pro "
+                   "(%zu ne pouvaient pas l'être)"),
+                read.rows - *refused, *refused);
+            Log(0, message);
+            print(message);
+        });
+    });
 }
 
 void JournalActions::QueueAgain(ChunkReader read,

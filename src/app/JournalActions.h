@@ -32,6 +32,10 @@ public:
     // given passings (those never forwarded are skipped), as Replay does.
     void Resend(std::vector<std::int64_t> passingIds, Print print);
 
+    // Sends on purpose, once each, those of the given passings that were kept back because the
+    // flow was closed, as they would have gone with the flow open.
+    void ForwardHeld(std::vector<std::int64_t> passingIds, Print print);
+
     // Writes every journaled detection to a CSV file: receive time, source, record, chip, bib,
     // race time, sent time.
     void Export(const std::string& path, Print print);

@@ -266,4 +266,42 @@ JournalReadResult ReadForwardedPassings(
     return result;
 }
 
+JournalReadResult ReadHeldPassings(const std::string& journalPath,
+                                   const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+                                   const std::function<bool(std::vector<HeldPassing>)>& onChunk,
+                                   const std::atomic<bool>* cancelled) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT kind, source, record, chip, box_date, received_ms FROM passing p "
+                       "WHERE id = ?1 AND reason = ?2 AND NOT EXISTS(SELECT 1 FROM host_line h "
+                       "WHERE h.passing_id = p.id)",
+                       result.error)) {
+        return result;
+    }
+    std::vector<HeldPassing> chunk;
+    bool going = true;
+    for (std::size_t i = 0; going && i < ids.size() && !Cancelled(cancelled); ++i) {
+        query.Reset();
+        query.Bind(1, ids[i]);
+        query.Bind(2, std::string_view(not_forwarded::kFlowClosed));
+        if (query.Step()) {
+            chunk.push_back({ids[i], static_cast<PassingKind>(query.Int(0)), query.Text(1),
+                             query.Text(2), query.Text(3), query.Text(4), query.Int(5)});
+            ++result.rows;
+        }
+        if (query.Failed()) break;
+        if (chunk.size() >= chunkRows) going = onChunk(std::exchange(chunk, {}));
+    }
+    if (query.Failed()) {
+        result.error = database.LastError();
+    } else if (!going || Cancelled(cancelled) || (!chunk.empty() && !onChunk(std::move(chunk)))) {
+        result.error = "stopped";
+    }
+    result.done = result.error.empty();
+    return result;
+}
+
 }  // namespace torvane

@@ -57,4 +57,19 @@ JournalReadResult ReadForwardedPassings(
     const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
     const std::atomic<bool>* cancelled = nullptr);
 
+// A passing kept back while the flow was closed, as journaled, for sending it on purpose.
+struct HeldPassing {
+    std::int64_t id = 0;
+    PassingKind kind = PassingKind::Store;
+    std::string source, record, chip, boxDate;
+    std::int64_t receivedUtcMs = 0;
+};
+
+// Hands over, in the order given and a chunk at a time, those of the given passings that are
+// kept back because the flow was closed and were never forwarded since.
+JournalReadResult ReadHeldPassings(const std::string& journalPath,
+                                   const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+                                   const std::function<bool(std::vector<HeldPassing>)>& onChunk,
+                                   const std::atomic<bool>* cancelled = nullptr);
+
 }  // namespace torvane

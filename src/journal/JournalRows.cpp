@@ -43,6 +43,11 @@ std::string FindSql(const JournalSearch& search) {
     if (!search.fromRaceTime.empty() || !search.toRaceTime.empty()) {
         sql += " AND p.race_time != '' AND p.race_time BETWEEN ?2 AND ?3";
     }
+    if (search.heldOnly) {
+        sql +=
+            " AND p.reason = ?4 AND NOT EXISTS(SELECT 1 FROM host_line h WHERE h.passing_id = "
+            "p.id)";
+    }
     return sql + " ORDER BY p.id";
 }
 

@@ -39,8 +39,11 @@ struct JournalSearch {
     std::string term;
     std::string fromRaceTime;
     std::string toRaceTime;
+    bool heldOnly = false;  // only passings kept back while the flow was closed, never sent
 
-    bool MatchesAll() const { return term.empty() && fromRaceTime.empty() && toRaceTime.empty(); }
+    bool MatchesAll() const {
+        return term.empty() && fromRaceTime.empty() && toRaceTime.empty() && !heldOnly;
+    }
 };
 
 // The passings a search found, in the order of their ids: a range of ids when they follow one

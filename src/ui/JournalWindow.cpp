@@ -1,5 +1,6 @@
 #include "ui/JournalWindow.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "app/Core.h"
@@ -104,6 +106,11 @@ void JournalWindow::BuildControls() {
     to_ = AddField(*search, Text("to", "à"), "to", 80);
     from_->setPlaceholderText(QStringLiteral("HH:MM:SS"));
     to_->setPlaceholderText(QStringLiteral("HH:MM:SS"));
+    heldOnly_ = new QCheckBox(Text("Kept back only", "Retenues seulement"));
+    heldOnly_->setObjectName(QStringLiteral("heldOnly"));
+    heldOnly_->setToolTip(Text("Passings kept back while the flow was closed, never sent",
+                               "Passages retenus flux fermé, jamais envoyés"));
+    search->addWidget(heldOnly_);
     connect(AddButton(*search, Text("Search", "Rechercher"), "search"), &QPushButton::clicked, this,
             [this] { Search(); });
     for (QLineEdit* field : {term_, from_, to_})
@@ -134,6 +141,9 @@ void JournalWindow::BuildControls() {
     resendSearch_ = AddButton(
         *actions, Text("Send the search again...", "Renvoyer la recherche..."), "resendSearch");
     connect(resendSearch_, &QPushButton::clicked, this, [this] { ResendSearch(); });
+    connect(AddButton(*actions, Text("Send the kept back...", "Envoyer les retenues..."),
+                      "forwardHeld"),
+            &QPushButton::clicked, this, [this] { ForwardHeld(); });
     connect(AddButton(*actions, Text("Export to CSV...", "Exporter en CSV..."), "export"),
             &QPushButton::clicked, this, [this] { ExportShown(); });
     actions->addStretch();
@@ -163,6 +173,7 @@ bool JournalWindow::Search() {
     }
     search.fromRaceTime = *from;
     search.toRaceTime = *to;
+    search.heldOnly = heldOnly_->isChecked();
     const int generation = ++generation_;
     ++searching_;
     Say(Text("Searching...", "Recherche..."));
@@ -275,6 +286,36 @@ void JournalWindow::ResendSearch() {
     }
     actions_.Resend(keys.ids,
                     [this](const std::string& message) { Say(QString::fromStdString(message)); });
+}
+
+void JournalWindow::ForwardHeld() {
+    const QModelIndexList chosen = table_->selectionModel()->selectedRows();
+    std::vector<std::int64_t> ids;
+    if (chosen.size() > kMostChosenRows) {
+        Say(Text("Too many rows chosen: search for them, then send the search again.",
+                 "Trop de lignes choisies : recherchez-les, puis renvoyez la recherche."));
+        return;
+    }
+    for (const QModelIndex& index : chosen) {
+        const JournalRow* row = model_.RowAt(index.row());
+        if (row && row->state == PassingState::FlowClosed) ids.push_back(row->id);
+    }
+    if (chosen.isEmpty() && !shown_.MatchesAll()) ids = model_.Keys().ids;
+    const std::size_t count = chosen.isEmpty() ? model_.Keys().heldByClosedFlow : ids.size();
+    if (ids.empty() || count == 0) {
+        Say(Text("No passing kept back while the flow was closed among these rows.",
+                 "Aucun passage retenu flux fermé parmi ces lignes."));
+        return;
+    }
+    std::sort(ids.begin(), ids.end());
+    const QString question =
+        Text("Passings kept back while the flow was closed to send to Ostrak Pro: %1. Send them?",
+             "Passages retenus flux fermé à envoyer à Ostrak Pro : %1. Les envoyer ?")
+            .arg(count);
+    if (!core_.Dialogs().AskYesNo(question.toStdString())) return;
+    actions_.ForwardHeld(std::move(ids), [this](const std::string& message) {
+        Say(QString::fromStdString(message));
+    });
 }
 
 void JournalWindow::ExportShown() {

@@ -13,6 +13,7 @@
 #include "journal/JournalRows.h"
 #include "ui/JournalTableModel.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressDialog;
@@ -48,6 +49,9 @@ public:
 
     void ResendSelection();
     void ResendSearch();
+    // Sends on purpose the chosen rows kept back while the flow was closed, or without a
+    // choice those of the search.
+    void ForwardHeld();
     void ExportShown();
 
 private:
@@ -71,6 +75,7 @@ private:
     QLineEdit* term_ = nullptr;
     QLineEdit* from_ = nullptr;
     QLineEdit* to_ = nullptr;
+    QCheckBox* heldOnly_ = nullptr;
     QTableView* table_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* resendSearch_ = nullptr;

@@ -170,7 +170,8 @@ protected:
 };
 
 // Chosen rows are sent again once each after the operator's yes, through the outbox; rows never
-// forwarded are told apart and left alone; a search's forwarded rows are sent again likewise.
+// forwarded are told apart and left alone; a search's forwarded rows are sent again likewise;
+// a row kept back while the flow was closed is sent on purpose, once.
 TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
     Pass("KV00007", "12:00:01.000", true);
     Pass("ZZ00001", "12:00:02.000", true);   // unknown: sent as its chip code
@@ -228,6 +229,24 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
     ASSERT_EQ(harness.dialogs.questions.size(), 1u);
     EXPECT_NE(harness.dialogs.questions[0].find(": 1."), std::string::npos);
     EXPECT_TRUE(WaitUntil([&] { return harness.WaitingHostLines().size() == expected + 1; }));
+
+    // The row kept back goes on purpose, once, with the bib and race time it would have had.
+    SetField(window, "term", "");
+    ASSERT_TRUE(window.Search() && Searched(window));
+    for (int round = 0; round < 2; ++round) {
+        harness.dialogs.questions.clear();
+        Choose(window, {2});
+        window.ForwardHeld();
+        EXPECT_EQ(harness.dialogs.questions.size(), round == 0 ? 1u : 0u);
+        if (round == 0) {
+            ASSERT_TRUE(WaitUntil([&] { return window.StatusText().startsWith("+++"); }));
+        }
+        EXPECT_EQ(harness.WaitingHostLines().size(), expected + 2);
+        ASSERT_TRUE(window.Search() && Searched(window));
+    }
+    EXPECT_EQ(harness.WaitingHostLines().back(), "AddDagClock(1\tLoop1\t7\t1\t12:00:03.00)");
+    EXPECT_EQ(window.Model().RowAt(2)->state, PassingState::Waiting);
+    EXPECT_EQ(window.Model().RowAt(2)->bib, "7");
 }
 
 // A span that is not one is told, and the table keeps what it showed.
