@@ -20,8 +20,8 @@ import os
 import shutil
 import tempfile
 
-from measures import (Setup, measure_backlog, measure_cost, measure_latency, measure_status,
-                      search_rate)
+from measures import (Setup, measure_backlog, measure_cost, measure_latency, measure_rate,
+                      measure_status, search_rate)
 from report import (loop_gap_text, machine_text, mb, report, seconds_text, status_text,
                     write_between_markers)
 from stage import Tools, log
@@ -89,13 +89,37 @@ def run_slow(setup, args, relays):
     return results
 
 
+def better(first, second, key):
+    return second if first is None or key(second) > key(first) else first
+
+
+def run_web(setup, args):
+    """Torvane without a page and with pages open, in alternate rounds; the best of each."""
+    results = {0: {}, args.web_pages: {}}
+    for _ in range(args.web_rounds):
+        for pages, figures in results.items():
+            rate = measure_rate(setup, "torvane", args.web_rate, args.rate_seconds, 10, pages)
+            figures["rate"] = better(figures.get("rate"), rate,
+                                     lambda r: (r["kept_up"], -r["late_ms"]))
+            backlog = measure_backlog(setup, "torvane", args.big_backlog, 100, pages)
+            backlog["passings"] = args.big_backlog
+            figures["backlog"] = better(figures.get("backlog"), backlog,
+                                        lambda b: -(b["acknowledged_s"] or float("inf")))
+            kept = "kept up" if rate["kept_up"] else "fell behind"
+            log(f"  {pages} pages: {args.web_rate}/s {kept} (ack delay median "
+                f"{rate['late_ms']:.1f} ms late), backlog acknowledged in "
+                f"{seconds_text(backlog['acknowledged_s'])}")
+    return results
+
+
 def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True, help="build folder (optimised)")
     parser.add_argument("--out", help="Markdown file for the figures")
-    parser.add_argument("--part", choices=("all", "normal", "slow-disk"), default="all",
+    parser.add_argument("--part", choices=("all", "normal", "slow-disk", "web"),
+                        default="all",
                         help="the run on this machine's disk, the one with slowed flushes, "
-                             "or both")
+                             "the one with web pages open, or all three")
     parser.add_argument("--slow-flush-ms", type=int, default=20,
                         help="how much slower each flush is in the slow-disk part")
     parser.add_argument("--backlog", type=int, default=10_000)
@@ -115,6 +139,11 @@ def parse_arguments():
     parser.add_argument("--status-commands", type=int, default=20)
     parser.add_argument("--status-spacing", type=float, default=0.3,
                         help="seconds between two `status` commands")
+    parser.add_argument("--web-pages", type=int, default=5,
+                        help="pages of the web interface open in the web part")
+    parser.add_argument("--web-rate", type=int, default=20_000,
+                        help="passings per second of the web part's stream")
+    parser.add_argument("--web-rounds", type=int, default=2)
     parser.add_argument("--only", choices=NORMAL_RELAYS,
                         help="measure one relay (for profiling; no report)")
     return parser.parse_args()
@@ -140,6 +169,9 @@ def main():
             log(f"== every flush {args.slow_flush_ms} ms slower")
             relays = (args.only,) if args.only else SLOW_RELAYS
             parts["slow"] = run_slow(Setup(tools, root, args.slow_flush_ms), args, relays)
+        if args.part in ("all", "web") and args.only in (None, "torvane"):
+            log(f"== {args.web_pages} web pages open")
+            parts["web"] = run_web(Setup(tools, root, None), args)
     finally:
         shutil.rmtree(root, ignore_errors=True)
     minutes = (datetime.datetime.now() - started).total_seconds() / 60

@@ -1,8 +1,11 @@
 """Each measure of the benchmark, on a fresh stage (host, relay and sources) of its own."""
 
+import contextlib
 import statistics
 import subprocess
 import time
+
+from pages import Pages
 
 from stage import RELAYS, Stage, log, read_timing, stop
 
@@ -38,8 +41,15 @@ def percentile(values, fraction):
     return ordered[index]
 
 
-def measure_backlog(setup, relay, passings, per_store):
-    with setup.stage(relay) as stage:
+def open_pages(stage, count):
+    """`count` pages of Torvane's web interface open during a measure (none: nothing)."""
+    if not count:
+        return contextlib.nullcontext(None)
+    return Pages(stage.web_port, stage.web_token, count)
+
+
+def measure_backlog(setup, relay, passings, per_store, pages=0):
+    with setup.stage(relay) as stage, open_pages(stage, pages) as open_ones:
         arguments = ["--backlog", "--count", str(passings), "--per-store", str(per_store)]
         rows, summary = stage.send(arguments, timeout=300)
         host = stage.host_detection_times(passings)
@@ -54,13 +64,14 @@ def measure_backlog(setup, relay, passings, per_store):
         "peak_rss": peak,
         "complete": complete,
         "summary": summary,
+        "pages": open_ones.summary() if open_ones else None,
     }
 
 
-def measure_rate(setup, relay, rate, seconds, per_store):
+def measure_rate(setup, relay, rate, seconds, per_store, pages=0):
     """Sends `rate` passings per second for `seconds`; tells whether the relay kept up."""
     passings = int(rate * seconds)
-    with setup.stage(relay) as stage:
+    with setup.stage(relay) as stage, open_pages(stage, pages) as open_ones:
         arguments = ["--rate", str(rate), "--count", str(passings), "--per-store", str(per_store)]
         # A relay still behind ten seconds after the last Store has plainly fallen behind: the
         # run ends there rather than waiting for it to catch up.
@@ -69,6 +80,7 @@ def measure_rate(setup, relay, rate, seconds, per_store):
                                    wait_acks=RATE_CATCH_UP_SECONDS)
         ended = time.monotonic_ns()
         host = stage.host_detection_times(passings, timeout=RATE_CATCH_UP_SECONDS)
+        peak = stage.sample().peak_rss_bytes
     acked = [r for r in rows if r[2] >= 0]
     first = min(r[1] for r in rows)
     send_span = (max(r[1] for r in rows) - first) / 1e9
@@ -93,6 +105,8 @@ def measure_rate(setup, relay, rate, seconds, per_store):
         "max_ms": max(((a - s) / 1e6 for _, s, a in acked), default=float("inf")),
         "acked": len(acked), "stores": len(rows), "host_lines": len(host), "summary": summary,
         "loop_gap_ms": stage.loop_gaps.longest_ms(began, ended),
+        "peak_rss": peak,
+        "pages": open_ones.summary() if open_ones else None,
     }
 
 

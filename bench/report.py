@@ -169,11 +169,43 @@ def slow_table(results, args):
     return table.text()
 
 
+def web_table(results, args):
+    """The same streams without a page and with pages open (the best of the rounds)."""
+    none, some = results[0], results[args.web_pages]
+    pages = some["rate"]["pages"]
+    lines = [f"| Figure | No page | {args.web_pages} pages | Ratio |", "|---|---|---|---|"]
+
+    def row(name, ours, theirs, text):
+        lines.append(f"| {name} | {text(ours)} | {text(theirs)} | {ratio(theirs, ours)} |")
+
+    rate = f"{args.web_rate:,}/s for {args.rate_seconds} s (10 per Store)"
+    kept = lambda r: "yes" if r["kept_up"] else "no"
+    lines.append(f"| Stream of {rate}: kept up | {kept(none['rate'])} | {kept(some['rate'])} | |")
+    for key, name in (("early_ms", "ack delay median, first sixth but one"),
+                      ("late_ms", "ack delay median, last sixth"), ("max_ms", "ack delay max")):
+        row(f"Stream of {rate}: {name}", none["rate"][key], some["rate"][key], ms_text)
+    row(f"Stream of {rate}: peak resident memory", none["rate"]["peak_rss"],
+        some["rate"]["peak_rss"], mb)
+    per_second = lambda b: b["passings"] / b["acknowledged_s"] if b["acknowledged_s"] else None
+    row(f"Backlog of {args.big_backlog:,} in Stores of 100: passings acknowledged per second",
+        per_second(none["backlog"]), per_second(some["backlog"]),
+        lambda v: "n/a" if v is None else f"{v:,.0f}")
+    lines.append("")
+    lines.append(f"During the stream each live page got {pages['updates_per_s']:.1f} updates a "
+                 f"second and fetched detections and results at each ({pages['requests']:,} "
+                 f"requests, p95 {ms_text(pages['request_p95_ms'])}, {pages['failures']} "
+                 f"failed); {pages['stalled']} of the {pages['pages']} pages read nothing."
+                 + (f" Errors: {'; '.join(pages['errors'])}." if pages["errors"] else ""))
+    return "\n".join(lines)
+
+
 def rate_runs_text(parts):
     lines = ["| Disk | Relay | Rate (/s) | Kept up | Ack delay median, first sixth but one "
              "(ms) | Ack delay median, last sixth (ms) | Ack delay max (ms) | Sender kept pace |",
              "|---|---|---|---|---|---|---|---|"]
     for part, results in parts.items():
+        if part == "web":
+            continue
         for relay, figures in results.items():
             for r in figures["rate"][2]:
                 lines.append(f"| {part} | {relay} | {r['rate']:,} | "
@@ -192,6 +224,10 @@ def report(parts, args, header):
         text += (f"\nEvery `fdatasync` and `fsync` {args.slow_flush_ms} ms slower "
                  "(slow-flush.so), Torvane and the durable relay:\n\n" +
                  slow_table(parts["slow"], args) + "\n")
+    if "web" in parts:
+        text += (f"\nTorvane with {args.web_pages} pages of its web interface open, live "
+                 "updates on, one page stalled (it reads nothing):\n\n" +
+                 web_table(parts["web"], args) + "\n")
     text += "\nRuns of the sustained-rate searches:\n\n" + rate_runs_text(parts) + "\n"
     return text
 

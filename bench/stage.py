@@ -183,10 +183,13 @@ class Stage:
         os.makedirs(settings)
         os.makedirs(runtime, mode=0o700)
         self.port = free_port()
+        self.web_port = free_port()
+        self.web_token = os.urandom(16).hex()
         with open(os.path.join(settings, "Torvane.ini"), "w") as f:
             f.write("[Torvane]\nBTorvHaltedAtStartup=NO\n"
                     f"[MyLaps]\nPort={self.port}\n"
-                    f"[Ostrak]\nHost=127.0.0.1\nPort={self.host_port}\n")
+                    f"[Ostrak]\nHost=127.0.0.1\nPort={self.host_port}\n"
+                    f"[Web]\nPort={self.web_port}\nListen=127.0.0.1\nToken={self.web_token}\n")
         with open(os.path.join(settings, "ChipTable.dtb"), "w") as f:
             f.write(self.chip_table_text())
         self.log_path = os.path.join(settings, "LogFiles", "Torvane-log.txt")

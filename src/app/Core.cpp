@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/ListenerSettings.h"
+#include "app/UnknownChipResend.h"
 #include "base/Clock.h"
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
@@ -259,6 +260,7 @@ bool Core::LoadChipTableAndLog(std::string* message) {
     const bool loaded = LoadChipTable(kChipTableSecondName, text);
     Log(0, text);
     if (message) *message = text;
+    if (loaded) AnnounceUnknownChipsNowKnown(*this);
     return loaded;
 }
 

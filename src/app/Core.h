@@ -4,19 +4,20 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/LogService.h"
 #include "base/Logging.h"
 #include "base/MemoryReturn.h"
+#include "delivery/BurstCommit.h"
+#include "delivery/Outbox.h"
 #include "host/HostAnswerHandler.h"
 #include "host/LinkSupervisor.h"
 #include "intake/DagFile.h"
 #include "intake/DetectionProcessor.h"
 #include "intake/MyLapsProtocol.h"
-#include "delivery/BurstCommit.h"
 #include "intake/SourceActivity.h"
 #include "journal/Journal.h"
-#include "delivery/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/HostLink.h"
 #include "state/ActivityLists.h"
@@ -74,9 +75,18 @@ public:
     // waiting; logs how it went. False when the journal could not be opened (it is tried again
     // every few seconds).
     bool OpenJournal();
+    // Whoever reads the journal file through a connection of its own closes it here, before the
+    // file is kept away for a new race; it opens the new file at its next read.
+    void AddJournalReleaseHook(std::function<void()> hook) {
+        releaseHooks_.push_back(std::move(hook));
+    }
+    void ReleaseJournalReaders() {
+        for (const auto& hook : releaseHooks_) hook();
+    }
     // Asks for the host link when lines wait for it (once the program is sure to run).
     void StartLinkForWaitingLines();
-    // Loads "ChipTable.dtb" or "MyLapsTable.dtb" and logs the outcome.
+    // Loads "ChipTable.dtb" or "MyLapsTable.dtb" and logs the outcome, and how many passings
+    // journaled under chip codes the table now gives a bib.
     bool LoadChipTableAndLog(std::string* message = nullptr);
     // Starts listening for MyLaps sources; on failure a "$$$" log line says why, then the
     // listener's message box is shown. 0 on success, -1 on failure.
@@ -134,6 +144,7 @@ private:
     MessageRouter router_;
     std::unique_ptr<TimerService> ownTimers_;
     TimerService* timers_;
+    std::vector<std::function<void()>> releaseHooks_;
     std::string listenerError_;  // the listener's start-up box, shown after the log line
     DetectionListener listener_;
     HostLink hostLink_;

@@ -194,14 +194,14 @@ void JournalActions::QueueAgain(ChunkReader read,
     });
 }
 
-void JournalActions::Export(const std::string& path, Print print) {
-    if (!core_.PassingJournal().IsOpen()) {
+void JournalActions::Export(const std::string& path, Print print, const std::string& keptJournal) {
+    if (keptJournal.empty() && !core_.PassingJournal().IsOpen()) {
         print(LogExportFailure(path, core_.PassingJournal().OpenError()));
         return;
     }
-    core_.FinishBurst();  // what is still in memory is written too
-    reader_.Run([this, journal = core_.PassingJournal().Path(), path,
-                 print](const std::atomic<bool>& stopping) {
+    if (keptJournal.empty()) core_.FinishBurst();  // what is still in memory is written too
+    const std::string journal = keptJournal.empty() ? core_.PassingJournal().Path() : keptJournal;
+    reader_.Run([this, journal, path, print](const std::atomic<bool>& stopping) {
         const JournalReadResult written = ExportJournalCsv(journal, path, &stopping);
         reader_.OnWindowThread([written, path, print] {
             if (!written.done) {

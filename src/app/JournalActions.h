@@ -37,8 +37,9 @@ public:
     void ForwardHeld(std::vector<std::int64_t> passingIds, Print print);
 
     // Writes every journaled detection to a CSV file: receive time, source, record, chip, bib,
-    // race time, sent time.
-    void Export(const std::string& path, Print print);
+    // race time, sent time. `keptJournal`, when given, is read instead: a journal of an earlier
+    // race, opened for reading only.
+    void Export(const std::string& path, Print print, const std::string& keptJournal = {});
 
 private:
     // Hands what `read` finds to the outbox, a chunk at a time on the window thread; `done`

@@ -6,6 +6,8 @@
 #include "app/Configuration.h"
 #include "app/Core.h"
 #include "app/JournalActions.h"
+#include "app/NewRace.h"
+#include "app/UnknownChipResend.h"
 #include "base/Texts.h"
 #include "intake/ManualDetectionForm.h"
 #include "tables/DagTable.h"
@@ -91,7 +93,12 @@ std::string OperatorCommands::HelpText() {
         "  disconnect             disconnect MyLaps and Ostrak Pro\n"
         "  replay FROM [TO]       send again the detections received from FROM to TO\n"
         "                         (HH:MM[:SS] of the race, 25:10 is 01:10 of the next day)\n"
-        "  export FILE            write every journaled detection to a CSV file\n"
+        "  export FILE [--journal KEPT]\n"
+        "                         write every journaled detection (of a kept journal) to a CSV "
+        "file\n"
+        "  resend-unknown         send again with their bibs the detections of chips now in "
+        "the table\n"
+        "  new-race               keep this race's journal and start a new one\n"
         "  help                   this list\n"
         "  quit                   stop Torvane",
         "Commandes :\n"
@@ -107,7 +114,12 @@ std::string OperatorCommands::HelpText() {
         "  disconnect             déconnecter MyLaps et Ostrak Pro\n"
         "  replay DEBUT [FIN]     renvoyer les détections reçues de DEBUT à FIN\n"
         "                         (HH:MM[:SS] de la course, 25:10 est 01:10 du lendemain)\n"
-        "  export FICHIER         écrire toutes les détections du journal dans un fichier CSV\n"
+        "  export FICHIER [--journal GARDE]\n"
+        "                         écrire toutes les détections du journal (ou d'un journal "
+        "gardé) dans un fichier CSV\n"
+        "  resend-unknown         renvoyer avec leur dossard les détections des puces "
+        "maintenant dans la table\n"
+        "  new-race               garder le journal de cette course et en commencer un nouveau\n"
         "  help                   cette liste\n"
         "  quit                   arrêter Torvane");
 }
@@ -153,13 +165,13 @@ void OperatorCommands::Execute(const std::string& line) {
         const auto to = words.size() == 3 ? std::optional<std::string>(words[2]) : std::nullopt;
         journalActions_.Replay(words[1], to, print_);
     } else if (command == "export") {
-        // The file is the rest of the line, so that its name may hold blanks.
-        const std::string file = Trim(line.substr(line.find("export") + 6));
-        if (file.empty()) {
-            print_(Tr("Usage: export FILE", "Usage : export FICHIER"));
-            return;
-        }
-        journalActions_.Export(file, print_);
+        Export(line.substr(line.find("export") + 6));
+    } else if (command == "resend-unknown") {
+        std::string message;
+        ResendUnknownChips(core_, message);
+        print_(message);
+    } else if (command == "new-race") {
+        NewRace();
     } else if (command == "help") {
         print_(HelpText());
     } else if (command == "quit" || command == "exit") {
@@ -193,10 +205,32 @@ std::string StatusText(Core& core) {
         state.flowOpen ? Tr("open", "ouvert") : Tr("closed", "fermé"), state.daysToAdd,
         state.raceDays[0].c_str(), DagTableCount(), dag.c_str(),
         state.alsoTransmit ? Tr("yes", "oui") : Tr("no", "non"), core.WaitingDetectionCount());
+    text += "\n" + RaceJournalText(core);
     for (const std::string& name : core.Activity().SilentNames()) {
         text += Format(Tr("\nSilent source: %s", "\nSource silencieuse : %s"), name.c_str());
     }
     return text;
+}
+
+// The file, then the kept journal, are the rest of the line, so that their names may hold blanks.
+void OperatorCommands::Export(const std::string& rest) {
+    const std::size_t option = rest.find(" --journal");
+    const std::string file = Trim(rest.substr(0, option));
+    const std::string kept =
+        option == std::string::npos ? std::string() : Trim(rest.substr(option + 10));
+    if (file.empty() || (option != std::string::npos && kept.empty())) {
+        print_(
+            Tr("Usage: export FILE [--journal KEPT]", "Usage : export FICHIER [--journal GARDE]"));
+        return;
+    }
+    journalActions_.Export(file, print_, kept);
+}
+
+void OperatorCommands::NewRace() {
+    if (!core_.Dialogs().AskYesNo(NewRaceQuestion())) return;
+    std::string message;
+    StartNewRace(core_, message);
+    print_(message);
 }
 
 void OperatorCommands::Status() {

@@ -59,6 +59,8 @@ private:
     void Insert(const std::vector<std::string>& words);
     void SwitchOption(const std::vector<std::string>& words, bool dag);
     void Level(const std::vector<std::string>& words);
+    void Export(const std::string& rest);
+    void NewRace();
 
     Core& core_;
     TypedManualDetection& manualInput_;

@@ -242,6 +242,10 @@ void WriteValue(const char* section, const char* key, const std::string& value) 
     }
     CSimpleIniA ini;
     if (!LoadIni(ini)) return;
+    // A value the file already holds is not written again: each save flushes the file and its
+    // folder to the disk, which on a slow disk holds the window thread for tens of ms.
+    const char* stored = ini.GetValue(section, key);
+    if (stored && value == stored) return;
     ini.SetValue(section, key, value.c_str());
     SaveIni(ini);
 }

@@ -17,8 +17,8 @@ std::size_t Outbox::LoadWaiting(std::string& error) {
     return waitingCount_;
 }
 
-void Outbox::Add(std::int64_t passingId, std::string line) {
-    const std::int64_t seq = journal_.AddHostLine(passingId, line);
+void Outbox::Add(std::int64_t passingId, std::string line, std::string asBib) {
+    const std::int64_t seq = journal_.AddHostLine(passingId, line, std::move(asBib));
     ++waitingCount_;
     if (unloadedFrom_ == 0 && window_.size() < kWindowLines) {
         window_.push_back({seq, std::move(line)});

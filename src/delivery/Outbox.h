@@ -27,7 +27,7 @@ public:
 
     // A new line made from a journaled passing; it leaves at the first HandOver after its
     // commit.
-    void Add(std::int64_t passingId, std::string line);
+    void Add(std::int64_t passingId, std::string line, std::string asBib = {});
     // Hands the committed lines not yet handed to the open link (after each commit).
     void HandOver();
 

@@ -49,9 +49,41 @@ bool Journal::Open(const std::string& path, std::string& error) {
         openError_ = error;
         return false;
     }
+    if (!RecordNotedMarks(error)) {
+        Close();
+        openError_ = error;
+        return false;
+    }
     openError_.clear();
     ReadNextIds();
     return true;
+}
+
+// The lines a run before this one sent while it could not write the journal are sent already.
+bool Journal::RecordNotedMarks(std::string& error) {
+    if (!sentNote_.Open(path_ + SentMarkFile::kSuffix)) {
+        error = Format("%s%s: %s", path_.c_str(), SentMarkFile::kSuffix, std::strerror(errno));
+        return false;
+    }
+    if (sentNote_.Seq() == 0) return true;
+    const std::int64_t seq = sentNote_.Seq(), sentMs = sentNote_.SentMs();
+    return writer_.Run(
+               [&](SqliteDatabase& database, std::string& failure) {
+                   SqliteStatement mark;
+                   if (!mark.Prepare(database,
+                                     "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL "
+                                     "AND seq <= ?2",
+                                     failure)) {
+                       return false;
+                   }
+                   mark.Bind(1, sentMs);
+                   mark.Bind(2, seq);
+                   mark.Step();
+                   if (mark.Failed()) failure = database.LastError();
+                   return !mark.Failed();
+               },
+               error) &&
+           sentNote_.Clear();
 }
 
 // The writer opens first: it makes the file, its WAL and its layout; then the look-ups' own
@@ -83,7 +115,7 @@ bool Journal::KeepDamagedFileAside(std::string& error) {
         error = Format("%s: %s", aside.c_str(), std::strerror(errno));
         return false;
     }
-    for (const char* suffix : {"-wal", "-shm"}) {
+    for (const char* suffix : {"-wal", "-shm", SentMarkFile::kSuffix}) {
         std::rename((path_ + suffix).c_str(), (aside + suffix).c_str());
     }
     keptAside_ = aside;
@@ -98,6 +130,8 @@ void Journal::Close() {
     writer_.Close();
     findRecord_.Finalize();
     database_.Close();
+    sentNote_.Close();
+    failing_ = false;
     openError_ = "closed";
 }
 
@@ -156,9 +190,9 @@ std::int64_t Journal::Add(JournalEntry entry) {
     return id;
 }
 
-std::int64_t Journal::AddHostLine(std::int64_t passingId, std::string line) {
+std::int64_t Journal::AddHostLine(std::int64_t passingId, std::string line, std::string asBib) {
     const std::int64_t seq = nextSeq_++;
-    pending_.lines.push_back({seq, passingId, std::move(line)});
+    pending_.lines.push_back({seq, passingId, std::move(line), std::move(asBib)});
     return seq;
 }
 
@@ -170,6 +204,8 @@ void Journal::MarkSent(std::int64_t seq, std::int64_t utcMs) {
     if (seq <= pending_.sentSeq) return;
     pending_.sentSeq = seq;
     pending_.sentMs = utcMs;
+    // While the journal cannot take the mark, the note keeps it against a crash.
+    if (failing_) sentNote_.Note(seq, utcMs);
 }
 
 void Journal::SetCommitFinishedNotice(std::function<void()> notice) {
@@ -208,6 +244,7 @@ void Journal::Finished(bool ok, const JournalWriter::Outcome& outcome) {
     // A snapshot taken before the commit ended would not show its rows.
     EndLookups();
     if (ok) {
+        if (failing_) failing_ = !sentNote_.Clear();
         if (!inFlight_.lines.empty()) committedSeq_ = inFlight_.lines.back().seq;
         ++commits_;
         inFlight_.Clear();
@@ -215,6 +252,11 @@ void Journal::Finished(bool ok, const JournalWriter::Outcome& outcome) {
         return;
     }
     damaged_ = IsDamage(outcome.code);
+    failing_ = true;
+    const std::int64_t sentSeq = std::max(inFlight_.sentSeq, pending_.sentSeq);
+    if (sentSeq > 0) {
+        sentNote_.Note(sentSeq, std::max(inFlight_.sentMs, pending_.sentMs));
+    }
     // The batch goes back ahead of what gathered since; its keys follow it.
     inFlight_.Append(std::move(pending_));
     pending_ = std::move(inFlight_);

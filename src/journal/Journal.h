@@ -11,6 +11,7 @@
 #include "journal/JournalEntry.h"
 #include "journal/JournalWriter.h"
 #include "journal/RecordKey.h"
+#include "journal/SentMarkFile.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -65,8 +66,9 @@ public:
 
     // Adds a passing or a manual detection; returns its id.
     std::int64_t Add(JournalEntry entry);
-    // Adds a line for the host, made from the given passing; returns its sequence number.
-    std::int64_t AddHostLine(std::int64_t passingId, std::string line);
+    // Adds a line for the host, made from the given passing; returns its sequence number. `asBib`
+    // names the bib that the line sends an unknown chip's passing again with.
+    std::int64_t AddHostLine(std::int64_t passingId, std::string line, std::string asBib = {});
     // Gives a passing journaled without a detection the one made of it later.
     void SetDetection(std::int64_t passingId, std::string bib, std::string raceTime);
     // Every line up to `seq` has reached the host's TCP stack.
@@ -76,6 +78,8 @@ public:
     bool HasPending() const { return !pending_.Empty(); }
     // How many commits have written something.
     std::size_t CommitCount() const { return commits_; }
+    // Checkpoints of the write-ahead log run beside the commits since the opening.
+    int CheckpointsDone() const { return writer_.CheckpointsDone(); }
 
     // Hands what gathered to the writer thread; false when a commit is under way already, when
     // nothing gathered, or when the journal is not open.
@@ -116,12 +120,15 @@ private:
     bool OpenFile(const std::string& path, std::string& error);
     bool KeepDamagedFileAside(std::string& error);
     void ReadNextIds();
+    bool RecordNotedMarks(std::string& error);
     void Finished(bool ok, const JournalWriter::Outcome& outcome);
     bool StoredContains(std::int64_t key, std::string_view source, std::string_view record);
 
     JournalWriter writer_;
     SqliteDatabase database_;  // the look-ups' connection
     SqliteStatement findRecord_;
+    SentMarkFile sentNote_;  // the marks of lines sent while commits fail
+    bool failing_ = false;   // since the last commit failed
     std::string path_;
     std::string openError_ = "not opened";
     std::string keptAside_;

@@ -20,6 +20,7 @@ struct JournalBatch {
         std::int64_t seq;
         std::int64_t passingId;
         std::string text;
+        std::string asBib;  // the bib an unknown chip's passing is sent again with
     };
 
     // A detection made later of a passing journaled without one (the operator sent it on

@@ -1,5 +1,7 @@
 #include "journal/JournalExport.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -299,6 +301,57 @@ JournalReadResult ReadHeldPassings(const std::string& journalPath,
         result.error = database.LastError();
     } else if (!going || Cancelled(cancelled) || (!chunk.empty() && !onChunk(std::move(chunk)))) {
         result.error = "stopped";
+    }
+    result.done = result.error.empty();
+    return result;
+}
+
+JournalReadResult ReadUnknownChipDetections(const std::string& journalPath,
+                                            std::vector<UnknownChipDetection>& detections) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    // Their few rows are found through an index of their own.
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT p.id, p.source, p.chip, p.race_time FROM passing p WHERE "
+                       "p.bib = p.chip AND p.race_time != '' AND p.kind != 2 AND EXISTS (SELECT 1 "
+                       "FROM host_line h WHERE h.passing_id = p.id) AND NOT EXISTS (SELECT 1 FROM "
+                       "host_line h WHERE h.passing_id = p.id AND h.as_bib != '') ORDER BY p.id",
+                       result.error)) {
+        return result;
+    }
+    while (query.Step()) {
+        detections.push_back({query.Int(0), query.Text(1), query.Text(2), query.Text(3)});
+        ++result.rows;
+    }
+    if (query.Failed()) result.error = database.LastError();
+    result.done = result.error.empty();
+    return result;
+}
+
+JournalReadResult ReadJournalSummary(const std::string& journalPath, JournalSummary& summary) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    // Passings are numbered without gaps within one journal: the count needs no scan of them.
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT (SELECT began_ms FROM journal_info), IFNULL(MAX(id) - MIN(id) + 1, "
+                       "0), (SELECT received_ms FROM passing ORDER BY id LIMIT 1) FROM passing",
+                       result.error)) {
+        return result;
+    }
+    if (query.Step()) {
+        summary.beganUtcMs = query.Int(0);
+        summary.passings = query.Int(1);
+        summary.firstReceivedUtcMs = query.IsNull(2) ? 0 : query.Int(2);
+    }
+    if (query.Failed()) result.error = database.LastError();
+    summary.bytes = 0;
+    for (const char* suffix : {"", "-wal"}) {
+        struct stat file {};
+        if (::stat((journalPath + suffix).c_str(), &file) == 0) summary.bytes += file.st_size;
     }
     result.done = result.error.empty();
     return result;

@@ -72,4 +72,25 @@ JournalReadResult ReadHeldPassings(const std::string& journalPath,
                                    const std::function<bool(std::vector<HeldPassing>)>& onChunk,
                                    const std::atomic<bool>* cancelled = nullptr);
 
+// A passing forwarded under its chip code, the chip being missing from the table then, and not
+// yet sent again with a bib.
+struct UnknownChipDetection {
+    std::int64_t passingId = 0;
+    std::string source;
+    std::string chip;
+    std::string raceTime;
+};
+JournalReadResult ReadUnknownChipDetections(const std::string& journalPath,
+                                            std::vector<UnknownChipDetection>& detections);
+
+// What `status` tells of the race's journal: when it began, its passings (every one journaled:
+// forwarded, refused, manual) and its size on disk with the write-ahead log.
+struct JournalSummary {
+    std::int64_t beganUtcMs = 0;
+    std::int64_t passings = 0;
+    std::int64_t firstReceivedUtcMs = 0;  // 0 without passings
+    std::int64_t bytes = 0;
+};
+JournalReadResult ReadJournalSummary(const std::string& journalPath, JournalSummary& summary);
+
 }  // namespace torvane

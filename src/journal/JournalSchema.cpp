@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/Clock.h"
 #include "base/Texts.h"
 #include "journal/RecordKey.h"
 #include "journal/SqliteDatabase.h"
@@ -29,9 +30,12 @@ CREATE TABLE IF NOT EXISTS host_line(
     seq INTEGER PRIMARY KEY,
     passing_id INTEGER NOT NULL,
     line TEXT NOT NULL,
-    sent_ms INTEGER);
+    sent_ms INTEGER,
+    as_bib TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS journal_info(began_ms INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS host_line_waiting ON host_line(seq) WHERE sent_ms IS NULL;
 CREATE INDEX IF NOT EXISTS host_line_by_passing ON host_line(passing_id);
+CREATE INDEX IF NOT EXISTS passing_unknown_chip ON passing(id) WHERE bib = chip AND race_time != '';
 )sql";
 
 // Resends are looked up among the passings that were forwarded (they have a race time), by the
@@ -43,7 +47,7 @@ constexpr const char* kRecordIndex =
     "CREATE INDEX IF NOT EXISTS passing_forwarded ON passing(time_key, record_key) "
     "WHERE kind != 2 AND race_time != ''";
 
-// Layout 4: the journal window looks passings up by bib or chip, and by a span of race time
+// Layout 5: the journal window looks passings up by bib or chip, and by a span of race time
 // (race times are "HH:MM:SS.hh", so their text order is their time order). The race-time index
 // grows at its end as a race goes on; the bib and chip ones cost a page or two per commit.
 constexpr const char* kSearchIndexes =
@@ -60,13 +64,14 @@ bool ReadLayout(SqliteDatabase& database, int& layout, std::string& error) {
     return !query.Failed();
 }
 
-bool HasColumn(SqliteDatabase& database, const char* column, bool& found, std::string& error) {
+bool HasColumn(SqliteDatabase& database, const char* table, const char* column, bool& found,
+               std::string& error) {
     SqliteStatement query;
-    if (!query.Prepare(database, "SELECT 1 FROM pragma_table_info('passing') WHERE name = ?1",
-                       error)) {
+    if (!query.Prepare(database, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2", error)) {
         return false;
     }
-    query.Bind(1, std::string_view(column));
+    query.Bind(1, std::string_view(table));
+    query.Bind(2, std::string_view(column));
     found = query.Step();
     if (query.Failed()) error = database.LastError();
     return !query.Failed();
@@ -93,9 +98,15 @@ bool FillTimeKeys(SqliteDatabase& database, std::string& error) {
 }
 
 bool AddMissingColumns(SqliteDatabase& database, std::string& error) {
-    bool hasTimeKey = false, hasReason = false;
-    if (!HasColumn(database, "time_key", hasTimeKey, error) ||
-        !HasColumn(database, "reason", hasReason, error)) {
+    bool hasTimeKey = false, hasReason = false, hasAsBib = false;
+    if (!HasColumn(database, "passing", "time_key", hasTimeKey, error) ||
+        !HasColumn(database, "passing", "reason", hasReason, error) ||
+        !HasColumn(database, "host_line", "as_bib", hasAsBib, error)) {
+        return false;
+    }
+    if (!hasAsBib &&
+        !database.Execute("ALTER TABLE host_line ADD COLUMN as_bib TEXT NOT NULL DEFAULT ''",
+                          error)) {
         return false;
     }
     if (!hasTimeKey &&
@@ -109,20 +120,30 @@ bool AddMissingColumns(SqliteDatabase& database, std::string& error) {
                             error);
 }
 
-// Each step brings a file of an earlier layout one layout further; a new file takes them all.
-bool UpgradeToLayout3(SqliteDatabase& database, std::string& error) {
-    return database.Execute(kTables, error) && AddMissingColumns(database, error) &&
-           database.Execute(kRecordIndex, error);
+// When the race of this journal began: its first passing for a journal written before this was
+// kept, the opening otherwise.
+bool NoteBeginning(SqliteDatabase& database, std::string& error) {
+    const std::string note = Format(
+        "INSERT INTO journal_info(began_ms) SELECT IFNULL((SELECT MIN(received_ms) FROM "
+        "passing), %lld) WHERE NOT EXISTS (SELECT 1 FROM journal_info)",
+        static_cast<long long>(clock::NowMs()));
+    return database.Execute(note.c_str(), error);
 }
 
+// Each step brings a file of an earlier layout further; a new file takes them all.
 bool UpgradeToLayout4(SqliteDatabase& database, std::string& error) {
+    return database.Execute(kTables, error) && AddMissingColumns(database, error) &&
+           database.Execute(kRecordIndex, error) && NoteBeginning(database, error);
+}
+
+bool UpgradeToLayout5(SqliteDatabase& database, std::string& error) {
     return database.Execute(kSearchIndexes, error);
 }
 
 bool Upgrade(SqliteDatabase& database, int layout, std::string& error) {
     const std::string setLayout = Format("PRAGMA user_version = %d", kJournalLayout);
-    return (layout >= 3 || UpgradeToLayout3(database, error)) &&
-           (layout >= 4 || UpgradeToLayout4(database, error)) &&
+    return (layout >= 4 || UpgradeToLayout4(database, error)) &&
+           (layout >= 5 || UpgradeToLayout5(database, error)) &&
            database.Execute(setLayout.c_str(), error);
 }
 

@@ -24,6 +24,8 @@ bool JournalWriter::Open(const std::string& path, std::string& error, int& code)
         Close();
         return false;
     }
+    // Without its own connection the checkpoints stay in the commits, slower but sound.
+    checkpointer_.Start(path, database_);
     stop_ = false;
     thread_ = std::thread([this] { Loop(); });
     return true;
@@ -41,6 +43,8 @@ void JournalWriter::Close() {
         changed_.notify_all();
         thread_.join();
     }
+    // Closed first, so that the writer's connection, the last, checkpoints the whole log.
+    checkpointer_.Stop();
     insertPassing_.Finalize();
     insertLine_.Finalize();
     markSent_.Finalize();
@@ -58,7 +62,8 @@ bool JournalWriter::PrepareStatements(std::string& error) {
                                   "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
                                   error) &&
            insertLine_.Prepare(
-               database_, "INSERT INTO host_line(seq, passing_id, line) VALUES(?,?,?)", error) &&
+               database_, "INSERT INTO host_line(seq, passing_id, line, as_bib) VALUES(?,?,?,?)",
+               error) &&
            markSent_.Prepare(
                database_, "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL AND seq <= ?2",
                error) &&
@@ -190,6 +195,7 @@ bool JournalWriter::WriteRows(const JournalBatch& batch, std::string& error) {
         insertLine_.Bind(1, line.seq);
         insertLine_.Bind(2, line.passingId);
         insertLine_.Bind(3, line.text);
+        insertLine_.Bind(4, line.asBib);
         insertLine_.Step();
         const bool failed = insertLine_.Failed();
         insertLine_.Reset();

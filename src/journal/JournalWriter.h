@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "journal/JournalBatch.h"
+#include "journal/JournalCheckpointer.h"
 #include "journal/SqliteDatabase.h"
 
 namespace torvane {
@@ -52,6 +53,9 @@ public:
     // Runs `work` on the thread's connection once no commit is under way, and waits for it.
     bool Run(const std::function<bool(SqliteDatabase&, std::string&)>& work, std::string& error);
 
+    // Checkpoints run so far beside the commits (tests read it).
+    int CheckpointsDone() const { return checkpointer_.Done(); }
+
     void SetFinishedNotice(std::function<void()> notice) { finished_ = std::move(notice); }
     // Called on the thread before each commit (tests hold commits back with it).
     void SetGateForTesting(std::function<void()> gate) { gate_ = std::move(gate); }
@@ -64,6 +68,7 @@ private:
     bool WriteDetections(const JournalBatch& batch, std::string& error);
 
     SqliteDatabase database_;
+    JournalCheckpointer checkpointer_;
     SqliteStatement insertPassing_;
     SqliteStatement insertLine_;
     SqliteStatement markSent_;

@@ -176,6 +176,7 @@ void DetectionListener::Impl::AcceptLoop() {
             const std::uint32_t address = ntohl(peer.sin_addr.s_addr);
             if (admission->Admit(address, OpenConnectionCount())) {
                 KeepSourceAlive(fd);
+                SendWithoutDelay(fd);
                 StartConnection(fd, address);
             } else {
                 CloseSocket(fd);

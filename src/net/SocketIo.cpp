@@ -1,5 +1,7 @@
 #include "net/SocketIo.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -25,6 +27,11 @@ ssize_t ReceiveSome(int fd, char* buffer, std::size_t capacity) {
         const ssize_t received = ::recv(fd, buffer, capacity, 0);
         if (received >= 0 || errno != EINTR) return received;
     }
+}
+
+void SendWithoutDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 void CloseSocket(int fd) {

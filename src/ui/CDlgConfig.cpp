@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app/Core.h"
+#include "app/UnknownChipResend.h"
 #include "base/Texts.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnitLayout.h"
@@ -125,7 +126,8 @@ void CDlgConfig::OnDagClicked() {
 
 void CDlgConfig::OnReloadClicked() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    ReloadChipTable(core_, [] { QApplication::restoreOverrideCursor(); });
+    if (ReloadChipTable(core_, [] { QApplication::restoreOverrideCursor(); }))
+        OfferUnknownChipResend(core_);
 }
 
 void CDlgConfig::accept() {

@@ -12,6 +12,7 @@
 #include <QScreen>
 
 #include "app/Core.h"
+#include "app/NewRace.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -151,6 +152,7 @@ std::unique_ptr<QMenu> CMainFrame::BuildTrayMenu() {
     AddCommand(*menu,
                Text("Disconnect from MyLaps and Ostrak Pro", "Déconnexion de MyLaps et Ostrak Pro"),
                kDisconnect);
+    AddCommand(*menu, Text("New race...", "Nouvelle course..."), kNewRace);
     menu->addSeparator();
     AddCommand(*menu, Text("Exit", "Quitter"), kExit);
     menu->addSeparator();
@@ -205,6 +207,9 @@ void CMainFrame::OnCommand(int command) {
         case kDisconnect:
             Disconnect();
             break;
+        case kNewRace:
+            NewRace();
+            break;
         case kExit:
             Exit();
             break;
@@ -223,6 +228,13 @@ void CMainFrame::DisplayActivityWindow() {
 void CMainFrame::Disconnect() {
     if (!ActivityWindowExists()) return;
     core_.DisconnectAllAfterQuestion();
+}
+
+void CMainFrame::NewRace() {
+    if (!core_.Dialogs().AskYesNo(NewRaceQuestion())) return;
+    std::string message;
+    const bool started = StartNewRace(core_, message);
+    core_.Dialogs().ShowMessage(message, started ? MessageIcon::Information : MessageIcon::Warning);
 }
 
 void CMainFrame::Exit() {

@@ -23,7 +23,13 @@ class Core;
 // desktop notices where there is no notification area.
 class CMainFrame : public QMainWindow {
 public:
-    enum Command { kDisplayActivity = 32772, kExit = 32774, kDisconnect = 32788, kAbout = 57664 };
+    enum Command {
+        kDisplayActivity = 32772,
+        kExit = 32774,
+        kDisconnect = 32788,
+        kNewRace = 32790,
+        kAbout = 57664
+    };
 
     // What the frame needs of the activity window.
     struct ActivityWindowHooks {
@@ -79,6 +85,7 @@ private:
     void ShowBalloonWidget(const QString& title, const QString& text, const QIcon& icon);
     void DisplayActivityWindow();
     void Disconnect();
+    void NewRace();
     void Exit();
     void ShowAbout();
     bool ActivityWindowExists() const;

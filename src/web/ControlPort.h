@@ -40,6 +40,10 @@ public:
                         std::function<void(Outcome)> done) = 0;
     virtual Outcome Reload() = 0;
     virtual Outcome Disconnect() = 0;
+    // Sends again with their bibs the passings of chips the table now holds.
+    virtual Outcome ResendUnknown() = 0;
+    // Keeps the race's journal and starts a new one; refused while lines wait for the host.
+    virtual Outcome NewRace() = 0;
 };
 
 }  // namespace torvane

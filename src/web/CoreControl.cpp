@@ -2,10 +2,13 @@
 
 #include "app/Core.h"
 #include "app/JournalActions.h"
+#include "app/NewRace.h"
 #include "app/OperatorCommands.h"
+#include "app/UnknownChipResend.h"
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
+#include "journal/JournalExport.h"
 #include "tables/DagTable.h"
 
 namespace torvane {
@@ -40,10 +43,21 @@ QJsonObject SourceObject(const SourceSnapshot& source) {
             {"silent", source.silent}};
 }
 
+// When the race's journal began, its passings and its bytes; null when it cannot be read.
+QJsonValue JournalObject(Journal& journal) {
+    JournalSummary summary;
+    if (!journal.IsOpen() || !ReadJournalSummary(journal.Path(), summary).done) return {};
+    return QJsonObject{{"began", LocalIso(summary.beganUtcMs)},
+                       {"passings", static_cast<qint64>(summary.passings)},
+                       {"bytes", static_cast<qint64>(summary.bytes)}};
+}
+
 }  // namespace
 
 CoreControl::CoreControl(Core& core)
-    : core_(core), journal_(GetDataFolder() + "/" + Journal::kFileName), actions_(core) {}
+    : core_(core), journal_(GetDataFolder() + "/" + Journal::kFileName), actions_(core) {
+    core.AddJournalReleaseHook([this] { journal_.Release(); });
+}
 
 QJsonObject CoreControl::Status() {
     const RunningState& state = core_.State();
@@ -68,6 +82,7 @@ QJsonObject CoreControl::Status() {
         {"race_day", raceDay},
         {"days_to_add", state.daysToAdd},
         {"silence_minutes", core_.Activity().SilenceMinutes()},
+        {"journal", JournalObject(core_.PassingJournal())},
         {"sources", sources},
         {"text", QString::fromStdString(StatusText(core_))}};
 }
@@ -137,6 +152,19 @@ ControlPort::Outcome CoreControl::Reload() {
     std::string message;
     const bool loaded = core_.LoadChipTableAndLog(&message);
     return {loaded, message};
+}
+
+ControlPort::Outcome CoreControl::ResendUnknown() {
+    Outcome outcome;
+    outcome.ok = ResendUnknownChips(core_, outcome.message);
+    return outcome;
+}
+
+ControlPort::Outcome CoreControl::NewRace() {
+    // The page and ctl ask the operator first, as for closing the flow.
+    Outcome outcome;
+    outcome.ok = StartNewRace(core_, outcome.message);
+    return outcome;
 }
 
 ControlPort::Outcome CoreControl::Disconnect() {

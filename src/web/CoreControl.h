@@ -27,6 +27,8 @@ public:
                 std::function<void(Outcome)> done) override;
     Outcome Reload() override;
     Outcome Disconnect() override;
+    Outcome ResendUnknown() override;
+    Outcome NewRace() override;
 
 private:
     Core& core_;

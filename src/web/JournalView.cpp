@@ -89,9 +89,14 @@ bool JournalView::Open(std::string& error) {
         db_ = nullptr;
         return false;
     }
-    // A read never waits long on a checkpoint: the window thread runs it.
+    // A read waits only briefly for a lock: the page asks again at its next update.
     sqlite3_busy_timeout(db_, 50);
     return true;
+}
+
+void JournalView::Release() {
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 std::int64_t JournalView::NewestSeq() {

@@ -22,6 +22,9 @@ public:
     JournalView(const JournalView&) = delete;
     JournalView& operator=(const JournalView&) = delete;
 
+    // Closes the connection (the file is about to be kept away); the next read opens the path
+    // again.
+    void Release();
     std::int64_t NewestSeq();
     // Detections after `after`, oldest first; without it the newest `limit`. Nothing (with the
     // reason) when the journal cannot be read.

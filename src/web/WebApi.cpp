@@ -97,6 +97,8 @@ const WebApi::Route* WebApi::FindRoute(const QString& path) {
         {"/api/v1/replay", "POST", Kind::Command, &WebApi::Replay},
         {"/api/v1/reload", "POST", Kind::Command, &WebApi::Reload},
         {"/api/v1/disconnect", "POST", Kind::Command, &WebApi::Disconnect},
+        {"/api/v1/resend-unknown", "POST", Kind::Command, &WebApi::ResendUnknown},
+        {"/api/v1/new-race", "POST", Kind::Command, &WebApi::NewRace},
     };
     for (const Route& route : routes) {
         if (path == route.path) return &route;
@@ -236,6 +238,14 @@ WebReply WebApi::Reload(const WebRequest&, const QJsonObject&) {
 
 WebReply WebApi::Disconnect(const WebRequest&, const QJsonObject&) {
     return OutcomeReply(control_.Disconnect());
+}
+
+WebReply WebApi::ResendUnknown(const WebRequest&, const QJsonObject&) {
+    return OutcomeReply(control_.ResendUnknown());
+}
+
+WebReply WebApi::NewRace(const WebRequest&, const QJsonObject&) {
+    return OutcomeReply(control_.NewRace());
 }
 
 }  // namespace torvane

@@ -45,6 +45,8 @@ private:
     WebReply Replay(const WebRequest&, const QJsonObject& body);
     WebReply Reload(const WebRequest&, const QJsonObject&);
     WebReply Disconnect(const WebRequest&, const QJsonObject&);
+    WebReply ResendUnknown(const WebRequest&, const QJsonObject&);
+    WebReply NewRace(const WebRequest&, const QJsonObject&);
 
     ControlPort& control_;
     WebAuth& auth_;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "app/OperatorCommands.h"
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
@@ -45,11 +47,17 @@ protected:
 TEST_F(OperatorCommandsTest, StatusTellsLinksFlowDayTableDagAndHeldDetections) {
     ASSERT_EQ(harness.core().StartListener(0), 0);
     commands.Execute("status");
-    EXPECT_EQ(Last(),
+    const std::string status = Last();
+    EXPECT_EQ(status.substr(0, status.rfind('\n')),
               "MyLaps : en attente de connexion\nOstrak Pro : déconnecté\nFlux des détections : "
               "fermé\nJours ajoutés : 0 (premier jour 20261208)\nTable de correspondance : 0 "
               "entrées\nFichier DAG : pas d'enregistrement\nTransmission pendant "
               "l'enregistrement : oui\nDétections en attente : 0");
+    EXPECT_TRUE(
+        std::regex_match(status.substr(status.rfind('\n') + 1),
+                         std::regex("Journal de la course : commencé le \\d{4}-\\d\\d-\\d\\d "
+                                    "\\d\\d:\\d\\d:\\d\\d, 0 passages, [1-9]\\d* octets")))
+        << status;
 }
 
 TEST_F(OperatorCommandsTest, ClosingTheFlowAsksAndNoKeepsItOpen) {

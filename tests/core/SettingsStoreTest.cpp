@@ -79,6 +79,17 @@ TEST_F(SettingsStoreTest, WritesKeepOtherSectionsKeysAndComments) {
     EXPECT_NE(file.find("Host=timing-pc"), std::string::npos) << file;
     EXPECT_NE(file.find("Port=4000"), std::string::npos) << file;
     EXPECT_EQ(ReadIniInt("Ostrak", "Port", 0), 8283);
+
+    // A value the file holds already leaves the file as it is (each save replaces the file).
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(folders.IniPath().c_str(), &before), 0);
+    WriteIniString("Ostrak", "Host", "timing-pc");
+    WriteIniInt("Ostrak", "Port", 8283);
+    ASSERT_EQ(::stat(folders.IniPath().c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    WriteIniInt("Ostrak", "Port", 8284);
+    ASSERT_EQ(::stat(folders.IniPath().c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino);
 }
 
 TEST_F(SettingsStoreTest, SectionsAndKeysIgnoreCase) {

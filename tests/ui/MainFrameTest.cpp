@@ -59,6 +59,7 @@ TEST_F(MainFrameTest, TrayMenuHoldsTheFrenchCommandsInOrderWithTheFirstAsBoldDef
     };
     const Item expected[] = {{"Afficher la fenêtre d'activité", CMainFrame::kDisplayActivity},
                              {"Déconnexion de MyLaps et Ostrak Pro", CMainFrame::kDisconnect},
+                             {"Nouvelle course...", CMainFrame::kNewRace},
                              {nullptr, 0},
                              {"Quitter", CMainFrame::kExit},
                              {nullptr, 0},
@@ -98,7 +99,7 @@ TEST_F(MainFrameTest, DisconnectIsEnabledOnlyWithTheActivityWindowAndAnActiveLin
         const auto menu = frame->BuildTrayMenu();
         const QList<QAction*> actions = menu->actions();
         EXPECT_EQ(actions[1]->isEnabled(), c.enabled);
-        for (const int always : {0, 3, 5}) EXPECT_TRUE(actions[always]->isEnabled()) << always;
+        for (const int always : {0, 2, 4, 6}) EXPECT_TRUE(actions[always]->isEnabled()) << always;
     }
 }
 
@@ -108,7 +109,7 @@ TEST_F(MainFrameTest, MenuCommandsReachTheFrame) {
     EXPECT_EQ(calls, Calls{"show activity"});
 
     harness.dialogs.answers = {false};
-    menu->actions()[3]->trigger();
+    menu->actions()[4]->trigger();
     EXPECT_EQ(harness.dialogs.questions, std::vector<std::string>{kExitQuestion});
 
     QString aboutTitle;
@@ -116,7 +117,7 @@ TEST_F(MainFrameTest, MenuCommandsReachTheFrame) {
         aboutTitle = dialog.windowTitle();
         dialog.accept();
     });
-    menu->actions()[5]->trigger();
+    menu->actions()[6]->trigger();
     EXPECT_EQ(aboutTitle, "A propos de Torvane");
 }
 

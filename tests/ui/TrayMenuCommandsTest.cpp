@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TrayCommandCase{"AboutAnsweredOk", CMainFrame::kAbout, QMessageBox::Ok, controls::kOk},
         TrayCommandCase{"ExitAnsweredCancel", CMainFrame::kExit, QMessageBox::Cancel, nullptr},
-        TrayCommandCase{"DisconnectAnsweredNo", CMainFrame::kDisconnect, QMessageBox::No, nullptr}),
+        TrayCommandCase{"DisconnectAnsweredNo", CMainFrame::kDisconnect, QMessageBox::No, nullptr},
+        TrayCommandCase{"NewRaceAnsweredNo", CMainFrame::kNewRace, QMessageBox::No, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -44,6 +44,10 @@ public:
     }
     Outcome Reload() override { return {true, "reloaded"}; }
     Outcome Disconnect() override { return {false, "Rien n'est connecté."}; }
+    Outcome ResendUnknown() override { return {true, "resent"}; }
+    Outcome NewRace() override {
+        return {false, "$$$ Nouvelle course refusée : 3 détections attendent encore Ostrak Pro"};
+    }
 
     bool flowOpen = true;
     std::int64_t newest = 0;
@@ -174,6 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "Too Large"},
         ErrorCase{"CommandThatFails", Request("POST", "/api/v1/replay", kPost, "{\"from\":\"x\"}"),
                   409, "Usage : replay x"},
+        ErrorCase{"NewRaceWhileLinesWait", Request("POST", "/api/v1/new-race", kPost), 409,
+                  "attendent encore Ostrak Pro"},
+        ErrorCase{"NewRaceWithAField", Request("POST", "/api/v1/new-race", kPost, "{\"a\":1}"), 400,
+                  "unknown field: a"},
         ErrorCase{"JournalUnreadable", Request("GET", "/api/v1/export.csv", kBearer), 503,
                   "no journal"},
         ErrorCase{"WrongLogin", Request("POST", "/api/v1/login", "", "{\"token\":\"nope\"}"), 401,

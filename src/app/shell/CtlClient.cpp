@@ -9,8 +9,10 @@
 #include <fstream>
 #include <iostream>
 
+#include "app/NewRace.h"
 #include "app/shell/TerminalPorts.h"
 #include "base/Texts.h"
+#include "journal/JournalExport.h"
 #include "web/WebSettings.h"
 
 namespace torvane {
@@ -20,9 +22,11 @@ constexpr int kCommandTimeoutMs = 15000;
 constexpr int kExportTimeoutMs = 120000;
 
 const char* CtlUsage() {
-    return Tr("Usage: torvane ctl status|open|close|replay FROM [TO]|export FILE|reload|disconnect",
-              "Usage : torvane ctl status|open|close|replay DEBUT [FIN]|export FICHIER|reload|"
-              "disconnect");
+    return Tr(
+        "Usage: torvane ctl status|open|close|replay FROM [TO]|export FILE [--journal KEPT]|"
+        "reload|resend-unknown|new-race|disconnect",
+        "Usage : torvane ctl status|open|close|replay DEBUT [FIN]|export FICHIER [--journal "
+        "GARDE]|reload|resend-unknown|new-race|disconnect");
 }
 
 // A body sent with "Transfer-Encoding: chunked", joined again; empty when it is not one.
@@ -64,6 +68,31 @@ std::string JsonText(const std::string& body, const char* key) {
 int Failure(const std::string& text, int code) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return code;
+}
+
+// On a terminal, the operator says yes first; without one (a script), the command goes.
+bool Confirmed(const std::string& question) {
+    if (!::isatty(STDIN_FILENO)) return true;
+    std::cout << question << Tr(" (y/n) ", " (o/n) ") << std::flush;
+    std::string answer;
+    return std::getline(std::cin, answer) && IsYesAnswer(answer);
+}
+
+// A kept journal is a file of this computer: read here, for reading only, without Torvane.
+int ExportKeptJournal(const std::string& kept, const std::string& csv) {
+    const JournalReadResult written = ExportJournalCsv(kept, csv);
+    if (!written.done) {
+        return Failure(Format(Tr("$$$ The journal cannot be exported to %s (%s)",
+                                 "$$$ Le journal des passages ne peut pas être exporté vers %s "
+                                 "(%s)"),
+                              csv.c_str(), written.error.c_str()),
+                       1);
+    }
+    std::cout << Format(Tr("+++ Journal exported: %zu detections in %s",
+                           "+++ Journal des passages exporté : %zu détections dans %s"),
+                        written.rows, csv.c_str())
+              << '\n';
+    return 0;
 }
 
 }  // namespace
@@ -108,12 +137,10 @@ int RunCtl(const std::vector<std::string>& arguments) {
         method = "GET";
         path = "/api/v1/status";
     } else if ((command == "open" || command == "close") && arguments.size() == 1) {
-        if (command == "close" && ::isatty(STDIN_FILENO)) {
-            std::cout << Tr("Are you sure you want to close the detection flow? (y/n) ",
-                            "Etes vous sûr de fermer le flux des détections ? (o/n) ")
-                      << std::flush;
-            std::string answer;
-            if (!std::getline(std::cin, answer) || !IsYesAnswer(answer)) return 0;
+        if (command == "close" &&
+            !Confirmed(Tr("Are you sure you want to close the detection flow?",
+                          "Etes vous sûr de fermer le flux des détections ?"))) {
+            return 0;
         }
         path = "/api/v1/flow";
         body = command == "open" ? "{\"open\":true}" : "{\"open\":false}";
@@ -125,7 +152,13 @@ int RunCtl(const std::vector<std::string>& arguments) {
     } else if (command == "export" && arguments.size() == 2) {
         method = "GET";
         path = "/api/v1/export.csv";
-    } else if ((command == "reload" || command == "disconnect") && arguments.size() == 1) {
+    } else if (command == "export" && arguments.size() == 4 && arguments[2] == "--journal") {
+        return ExportKeptJournal(arguments[3], arguments[1]);
+    } else if (command == "new-race" && arguments.size() == 1) {
+        if (!Confirmed(NewRaceQuestion())) return 0;
+        path = "/api/v1/new-race";
+    } else if ((command == "reload" || command == "disconnect" || command == "resend-unknown") &&
+               arguments.size() == 1) {
         path = "/api/v1/" + command;
     } else {
         return Failure(CtlUsage(), 1);
