@@ -14,7 +14,9 @@ constexpr const char* kRowColumns =
     "SELECT p.id, p.received_ms, p.utc_offset, p.source, p.chip, p.bib, p.race_time, p.reason, "
     "(SELECT h.sent_ms FROM host_line h WHERE h.passing_id = p.id ORDER BY h.seq LIMIT 1), "
     "(SELECT COUNT(*) FROM host_line h WHERE h.passing_id = p.id), "
-    "(SELECT COUNT(*) FROM host_line h WHERE h.passing_id = p.id AND h.sent_ms IS NULL) "
+    "(SELECT COUNT(*) FROM host_line h WHERE h.passing_id = p.id AND h.sent_ms IS NULL), "
+    "(SELECT h.as_bib FROM host_line h WHERE h.passing_id = p.id AND h.as_bib != '' AND "
+    "h.sent_ms IS NOT NULL ORDER BY h.seq DESC LIMIT 1) "
     "FROM passing p WHERE p.id BETWEEN ?1 AND ?2 ORDER BY p.id";
 
 // The upper end of an open span: above every "HH:MM:SS.hh".
@@ -31,7 +33,9 @@ JournalRow RowOf(const SqliteStatement& query) {
     row.raceTime = query.Text(6);
     row.reason = query.Text(7);
     if (!query.IsNull(8)) row.firstSentUtcMs = query.Int(8);
-    row.state = StateOfPassing(query.Int(9), !query.IsNull(8), query.Int(10), row.reason);
+    row.asBib = query.Text(11);
+    row.state = StateOfPassing(query.Int(9), !query.IsNull(8), query.Int(10), row.reason,
+                               !row.asBib.empty());
     return row;
 }
 
@@ -54,13 +58,14 @@ std::string FindSql(const JournalSearch& search) {
 }  // namespace
 
 PassingState StateOfPassing(std::int64_t hostLines, bool firstLineSent, std::int64_t waitingLines,
-                            const std::string& reason) {
+                            const std::string& reason, bool sentAsBib) {
     if (hostLines == 0) {
         return reason == not_forwarded::kFlowClosed ? PassingState::FlowClosed
                                                     : PassingState::NotForwarded;
     }
     if (!firstLineSent) return PassingState::Waiting;
-    return waitingLines > 0 ? PassingState::Resend : PassingState::Sent;
+    if (waitingLines > 0) return PassingState::Resend;
+    return sentAsBib ? PassingState::SentAsBib : PassingState::Sent;
 }
 
 bool JournalRowReader::Open(const std::string& path, std::string& error) {

@@ -15,13 +15,15 @@ enum class PassingState {
     Sent,          // its first line reached the host
     Waiting,       // its first line waits for the host
     Resend,        // sent, and a later line (a resend) waits for the host
+    SentAsBib,     // sent under its chip code, then again with the bib the table gave later
     FlowClosed,    // not forwarded: the flow was closed
     NotForwarded,  // not forwarded for another reason (a bad time, an ignored unknown chip...)
 };
 
 // The one place where a state is made of what the journal holds.
+// `sentAsBib`: a line that sent the passing again with a bib has reached the host.
 PassingState StateOfPassing(std::int64_t hostLines, bool firstLineSent, std::int64_t waitingLines,
-                            const std::string& reason);
+                            const std::string& reason, bool sentAsBib = false);
 
 // One journaled passing as the journal window shows it.
 struct JournalRow {
@@ -30,6 +32,7 @@ struct JournalRow {
     int utcOffsetSeconds = 0;
     std::string source, chip, bib, raceTime, reason;
     std::optional<std::int64_t> firstSentUtcMs;
+    std::string asBib;  // the bib a later line sent it with (a chip missing from the table then)
     PassingState state = PassingState::NotForwarded;
 };
 

@@ -44,6 +44,9 @@ QString PassingStateText(const JournalRow& row) {
             return Text("sent at %1", "envoyée à %1")
                 .arg(LocalClockText(*row.firstSentUtcMs, static_cast<int>(tm.tm_gmtoff)));
         }
+        case PassingState::SentAsBib:
+            return Text("sent again as bib %1", "renvoyée avec le dossard %1")
+                .arg(QString::fromStdString(row.asBib));
         case PassingState::Waiting:
             return Text("waiting", "en attente");
         case PassingState::Resend:

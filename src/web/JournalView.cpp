@@ -46,6 +46,7 @@ QJsonObject DetectionRow(sqlite3_stmt* row) {
     switch (StateOfPassing(sqlite3_column_int64(row, 7), sqlite3_column_int64(row, 8) == 0,
                            sqlite3_column_int64(row, 9), std::string())) {
         case PassingState::Sent:
+        case PassingState::SentAsBib:
             break;
         case PassingState::Waiting:
             state = "waiting";

@@ -497,7 +497,10 @@ TEST_F(JournalTest, SearchesFindPassingsAndTheirRowsSayWhatBecameOfThem) {
     const std::int64_t resent = add(9, "KV00009", "12:00:03.00", "");  // unknown chip
     add(7, "", "", not_forwarded::kFlowClosed);
     add(10, "", "", not_forwarded::kBadTime);
+    const std::int64_t asBib = add(11, "KV00011", "12:00:06.00", "");  // its chip added later
     journal.AddHostLine(sent, "a");
+    journal.AddHostLine(asBib, "e");
+    journal.MarkSent(journal.AddHostLine(asBib, "f", "111"), 1796733008000);
     journal.MarkSent(journal.AddHostLine(resent, "b"), 1796733009000);
     journal.AddHostLine(waiting, "c");
     journal.AddHostLine(resent, "d");
@@ -511,11 +514,16 @@ TEST_F(JournalTest, SearchesFindPassingsAndTheirRowsSayWhatBecameOfThem) {
         std::vector<std::int64_t> ids;
         std::size_t forwarded, held;
     } cases[] = {
-        {{"7", "", ""}, {1}, 1, 0},           {{"KV00007", "", ""}, {1, 4}, 1, 1},
-        {{"KV00009", "", ""}, {3}, 1, 0},     {{"", "12:00:02.00", "12:00:03.99"}, {2, 3}, 2, 0},
-        {{"", "12:00:02.50", ""}, {3}, 1, 0}, {{"", "", "12:00:01.99"}, {1}, 1, 0},
-        {{"7", "12:00:02.00", ""}, {}, 0, 0}, {{"nobody", "", ""}, {}, 0, 0},
-        {{"", "", "", true}, {4}, 0, 1},      {{"KV00007", "", "", true}, {4}, 0, 1},
+        {{"7", "", ""}, {1}, 1, 0},
+        {{"KV00007", "", ""}, {1, 4}, 1, 1},
+        {{"KV00009", "", ""}, {3}, 1, 0},
+        {{"", "12:00:02.00", "12:00:03.99"}, {2, 3}, 2, 0},
+        {{"", "12:00:02.50", ""}, {3, 6}, 2, 0},
+        {{"", "", "12:00:01.99"}, {1}, 1, 0},
+        {{"7", "12:00:02.00", ""}, {}, 0, 0},
+        {{"nobody", "", ""}, {}, 0, 0},
+        {{"", "", "", true}, {4}, 0, 1},
+        {{"KV00007", "", "", true}, {4}, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.search.term + " " + c.search.fromRaceTime + "-" + c.search.toRaceTime);
@@ -529,18 +537,20 @@ TEST_F(JournalTest, SearchesFindPassingsAndTheirRowsSayWhatBecameOfThem) {
     const auto all = reader.Find({}, error);
     ASSERT_TRUE(all);
     EXPECT_FALSE(all->isList);
-    ASSERT_EQ(all->Count(), 5u);
+    ASSERT_EQ(all->Count(), 6u);
     const auto rows = reader.Rows(*all, 0, 10, error);
-    ASSERT_EQ(rows.size(), 5u);
-    const PassingState states[] = {PassingState::Sent, PassingState::Waiting, PassingState::Resend,
-                                   PassingState::FlowClosed, PassingState::NotForwarded};
+    ASSERT_EQ(rows.size(), 6u);
+    const PassingState states[] = {PassingState::Sent,         PassingState::Waiting,
+                                   PassingState::Resend,       PassingState::FlowClosed,
+                                   PassingState::NotForwarded, PassingState::SentAsBib};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].id, static_cast<std::int64_t>(i + 1));
         EXPECT_EQ(rows[i].state, states[i]) << i;
     }
     EXPECT_EQ(rows[2].firstSentUtcMs, 1796733009000);
-    EXPECT_EQ(reader.Rows(*all, 3, 10, error).size(), 2u);
-    EXPECT_TRUE(reader.Rows(*all, 5, 10, error).empty());
+    EXPECT_EQ(rows[5].asBib, "111");
+    EXPECT_EQ(reader.Rows(*all, 3, 10, error).size(), 3u);
+    EXPECT_TRUE(reader.Rows(*all, 6, 10, error).empty());
 
     JournalRowReader missing;
     EXPECT_FALSE(missing.Open(folder.Path() + "/none.db", error));

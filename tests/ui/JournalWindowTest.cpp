@@ -55,7 +55,7 @@ void FillRace(Core& core) {
         ASSERT_TRUE(
             database.Execute("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; "
                              "DROP INDEX passing_by_bib; DROP INDEX passing_by_chip; "
-                             "DROP INDEX passing_by_race_time; PRAGMA user_version = 3",
+                             "DROP INDEX passing_by_race_time; PRAGMA user_version = 4",
                              error))
             << error;
         FillRows(database);
@@ -64,7 +64,7 @@ void FillRace(Core& core) {
     QElapsedTimer upgrade;
     upgrade.start();
     ASSERT_TRUE(core.OpenJournal());
-    std::printf("[ figures  ] %d passings: layout 4 added in %lld ms\n", kRaceRows,
+    std::printf("[ figures  ] %d passings: search indexes (layout 5) added in %lld ms\n", kRaceRows,
                 static_cast<long long>(upgrade.elapsed()));
 }
 
