@@ -74,6 +74,10 @@ public:
     // False with the reason when the file is missing or cannot be read.
     bool Open(const std::string& path, std::string& error);
     bool IsOpen() const { return database_.IsOpen(); }
+    void Close() {
+        range_.Finalize();
+        database_.Close();
+    }
 
     // Every passing the search finds; nothing (with the reason) when the journal cannot be read.
     std::optional<JournalKeys> Find(const JournalSearch& search, std::string& error);

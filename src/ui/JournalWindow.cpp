@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
@@ -77,7 +78,19 @@ JournalWindow::JournalWindow(Core& core, QWidget* parent)
     };
     BuildControls();
     model_.SetReader(&reader_);
+    // A new race keeps the file away: the window lets go of it, then reads the new one.
+    core_.AddJournalReleaseHook([window = QPointer<JournalWindow>(this)] {
+        if (window) window->ReleaseJournal();
+    });
     Reopen();
+}
+
+void JournalWindow::ReleaseJournal() {
+    ++generation_;  // a search under way shows nothing of the old file
+    reader_.Close();
+    model_.SetKeys({});
+    QMetaObject::invokeMethod(
+        this, [this] { Reopen(); }, Qt::QueuedConnection);
 }
 
 void JournalWindow::Reopen() {

@@ -36,6 +36,9 @@ public:
 
     // Reads the program's journal afresh and runs the search again.
     void Reopen();
+    // Closes the window's connection on the journal (a new race keeps the file away) and
+    // reads the new journal once the event loop runs again.
+    void ReleaseJournal();
     // Runs the search the fields describe; false (with the reason shown) when they are not one.
     bool Search();
     bool IsSearching() const { return searching_ > 0; }

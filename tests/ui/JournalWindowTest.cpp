@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <cstdio>
 
+#include "app/NewRace.h"
 #include "journal/SqliteDatabase.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"
@@ -214,7 +215,10 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
                 << harness.dialogs.questions[0];
         }
         expected += c.added;
-        EXPECT_TRUE(WaitUntil([&] { return harness.WaitingHostLines().size() == expected; }));
+        if (c.added > 0) {
+            EXPECT_TRUE(WaitUntil([&] { return window.StatusText().contains("remises en file"); }));
+        }
+        EXPECT_EQ(harness.WaitingHostLines().size(), expected);
     }
     const auto waiting = harness.WaitingHostLines();
     EXPECT_EQ(waiting[waiting.size() - 2], waiting[0]);
@@ -228,7 +232,8 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
     window.ResendSearch();
     ASSERT_EQ(harness.dialogs.questions.size(), 1u);
     EXPECT_NE(harness.dialogs.questions[0].find(": 1."), std::string::npos);
-    EXPECT_TRUE(WaitUntil([&] { return harness.WaitingHostLines().size() == expected + 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return window.StatusText().contains("remises en file"); }));
+    EXPECT_EQ(harness.WaitingHostLines().size(), expected + 1);
 
     // The row kept back goes on purpose, once, with the bib and race time it would have had.
     SetField(window, "term", "");
@@ -239,7 +244,7 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
         window.ForwardHeld();
         EXPECT_EQ(harness.dialogs.questions.size(), round == 0 ? 1u : 0u);
         if (round == 0) {
-            ASSERT_TRUE(WaitUntil([&] { return window.StatusText().startsWith("+++"); }));
+            ASSERT_TRUE(WaitUntil([&] { return window.StatusText().contains("retenues"); }));
         }
         EXPECT_EQ(harness.WaitingHostLines().size(), expected + 2);
         ASSERT_TRUE(window.Search() && Searched(window));
@@ -247,6 +252,22 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
     EXPECT_EQ(harness.WaitingHostLines().back(), "AddDagClock(1\tLoop1\t7\t1\t12:00:03.00)");
     EXPECT_EQ(window.Model().RowAt(2)->state, PassingState::Waiting);
     EXPECT_EQ(window.Model().RowAt(2)->bib, "7");
+}
+
+// An open window does not stand in the way of a new race: it lets the file go, then shows the
+// new race's journal.
+TEST_F(JournalWindowRaceTest, ANewRaceGoesAheadWithTheWindowOpenWhichThenShowsTheNewJournal) {
+    Pass("KV00007", "12:00:01.000", false);  // kept back: nothing waits for the host
+    JournalWindow window(harness.core());
+    ASSERT_TRUE(Searched(window));
+    ASSERT_EQ(window.Model().rowCount(), 1);
+    std::string message;
+    ASSERT_TRUE(StartNewRace(harness.core(), message)) << message;
+    EXPECT_TRUE(WaitUntil([&] { return !window.IsSearching() && window.Model().rowCount() == 0; }));
+    Pass("KV00007", "12:00:02.000", false);
+    ASSERT_TRUE(window.Search() && Searched(window));
+    ASSERT_EQ(window.Model().rowCount(), 1);
+    EXPECT_EQ(window.Model().RowAt(0)->state, PassingState::FlowClosed);
 }
 
 // A span that is not one is told, and the table keeps what it showed.
