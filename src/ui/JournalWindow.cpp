@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -26,7 +25,6 @@ namespace {
 
 // More chosen rows than this are sent again as a search, not row by row.
 constexpr int kMostChosenRows = 5000;
-constexpr int kExportPollMs = 100;
 constexpr int kProgramIcon = 128;
 
 QPushButton* AddButton(QBoxLayout& row, const QString& text, const char* name) {
@@ -55,16 +53,6 @@ std::optional<std::string> RaceTimeBound(const QString& text, bool last) {
                              *seconds % 60, last ? "99" : "00")
         .toStdString();
 }
-
-struct JournalWindow::ExportRun {
-    std::atomic<std::size_t> written{0};
-    std::atomic<bool> cancelled{false};
-    std::atomic<bool> finished{false};
-    JournalReadResult result;  // set by the worker before `finished`
-    std::size_t total = 0;
-    QString path;
-    QProgressDialog* progress = nullptr;
-};
 
 JournalWindow::JournalWindow(Core& core, QWidget* parent)
     : QWidget(parent, Qt::Window), core_(core), actions_(core) {
@@ -106,7 +94,6 @@ void JournalWindow::Reopen() {
 }
 
 JournalWindow::~JournalWindow() {
-    if (exporting_) exporting_->cancelled = true;
     ++generation_;
     pool_.waitForDone();
 }
@@ -166,9 +153,6 @@ void JournalWindow::BuildControls() {
     resize(800, 520);
     const int widths[] = {80, 90, 110, 70, 130};
     for (int column = 0; column < 5; ++column) table_->setColumnWidth(column, widths[column]);
-
-    exportTimer_.setInterval(kExportPollMs);
-    connect(&exportTimer_, &QTimer::timeout, this, [this] { FinishExport(); });
 }
 
 bool JournalWindow::Search() {
@@ -332,63 +316,15 @@ void JournalWindow::ForwardHeld() {
 }
 
 void JournalWindow::ExportShown() {
-    if (exporting_) {
+    if (export_.IsRunning()) {
         Say(Text("An export is under way.", "Une exportation est en cours."));
         return;
     }
     const QString path = askExportPath();
     if (path.isEmpty()) return;
     core_.FinishBurst();  // what is still in memory is written too
-    exporting_ = std::make_unique<ExportRun>();
-    ExportRun* run = exporting_.get();
-    run->total = model_.Keys().Count();
-    run->path = path;
-    run->progress =
-        new QProgressDialog(Text("Exporting the journal...", "Exportation du journal..."),
-                            Text("Cancel", "Annuler"), 0, 100, this);
-    run->progress->setObjectName(QStringLiteral("exportProgress"));
-    run->progress->setWindowModality(Qt::NonModal);
-    run->progress->setAutoClose(false);
-    run->progress->setAutoReset(false);
-    run->progress->setMinimumDuration(0);
-    connect(run->progress, &QProgressDialog::canceled, this, [run] { run->cancelled = true; });
-    run->progress->show();
-    pool_.start([run, keys = model_.Keys(), journal = path_, csv = path.toStdString()] {
-        run->result = ExportJournalRowsCsv(journal, keys, csv, &run->written, &run->cancelled);
-        run->finished = true;
-    });
-    exportTimer_.start();
-}
-
-// Polled on the window thread: the bar follows the rows written; the end says what became of it.
-void JournalWindow::FinishExport() {
-    ExportRun* run = exporting_.get();
-    if (!run) return;
-    if (run->progress->wasCanceled()) run->cancelled = true;
-    const std::size_t total = std::max<std::size_t>(run->total, 1);
-    run->progress->setValue(
-        static_cast<int>(std::min<std::size_t>(run->written * 100 / total, 100)));
-    if (!run->finished) return;
-    exportTimer_.stop();
-    const JournalReadResult& result = run->result;
-    std::string message;
-    if (run->cancelled) {
-        // Half a file is no export: it goes.
-        QFile::remove(run->path);
-        message = Tr("+++ Export of the journal cancelled", "+++ Exportation du journal annulée");
-    } else if (result.done) {
-        message = Format(Tr("+++ Journal exported: %zu detections in %s",
-                            "+++ Journal des passages exporté : %zu détections dans %s"),
-                         result.rows, run->path.toStdString().c_str());
-    } else {
-        message = Format(Tr("$$$ The journal cannot be exported to %s (%s)",
-                            "$$$ Le journal des passages ne peut pas être exporté vers %s (%s)"),
-                         run->path.toStdString().c_str(), result.error.c_str());
-    }
-    Log(0, message);
-    Say(QString::fromStdString(message));
-    run->progress->deleteLater();
-    exporting_.reset();
+    export_.Start(this, path_, model_.Keys(), path,
+                  [this](const std::string& message) { Say(QString::fromStdString(message)); });
 }
 
 }  // namespace torvane

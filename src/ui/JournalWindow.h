@@ -11,6 +11,7 @@
 
 #include "app/JournalActions.h"
 #include "journal/JournalRows.h"
+#include "ui/JournalCsvExport.h"
 #include "ui/JournalTableModel.h"
 
 class QCheckBox;
@@ -42,7 +43,7 @@ public:
     // Runs the search the fields describe; false (with the reason shown) when they are not one.
     bool Search();
     bool IsSearching() const { return searching_ > 0; }
-    bool IsExporting() const { return exporting_ != nullptr; }
+    bool IsExporting() const { return export_.IsRunning(); }
     const JournalTableModel& Model() const { return model_; }
     QTableView* Table() const { return table_; }
     QString StatusText() const;
@@ -58,12 +59,9 @@ public:
     void ExportShown();
 
 private:
-    struct ExportRun;
-
     void BuildControls();
     void ShowKeys(std::optional<JournalKeys> keys, const std::string& error);
     void ShowCount();
-    void FinishExport();
     void Say(const QString& text);
 
     Core& core_;
@@ -82,8 +80,7 @@ private:
     QTableView* table_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* resendSearch_ = nullptr;
-    std::unique_ptr<ExportRun> exporting_;
-    QTimer exportTimer_;
+    JournalCsvExport export_;
     QThreadPool
         pool_;  // searches and the export; last: its tasks are waited for before the rest goes
 };
