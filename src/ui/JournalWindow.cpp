@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <set>
 
 #include "app/Core.h"
+#include "app/NewRace.h"
 #include "base/Logging.h"
 #include "journal/JournalExport.h"
 #include "ui/Resources.h"
@@ -64,6 +66,11 @@ JournalWindow::JournalWindow(Core& core, QWidget* parent)
         return QFileDialog::getSaveFileName(this, Text("Export", "Exporter"), QString(),
                                             QStringLiteral("CSV (*.csv)"));
     };
+    askKeptPath = [this] {
+        return QFileDialog::getOpenFileName(this, Text("Kept journal", "Journal gardé"),
+                                            QString::fromStdString(KeptJournalsFolder()),
+                                            QStringLiteral("Journal (*.db)"));
+    };
     BuildControls();
     model_.SetReader(&reader_);
     // A new race keeps the file away: the window lets go of it, then reads the new one.
@@ -74,7 +81,8 @@ JournalWindow::JournalWindow(Core& core, QWidget* parent)
 }
 
 void JournalWindow::ReleaseJournal() {
-    ++generation_;  // a search under way shows nothing of the old file
+    if (kept_) return;  // another file
+    ++generation_;      // a search under way shows nothing of the old file
     reader_.Close();
     model_.SetKeys({});
     QMetaObject::invokeMethod(
@@ -82,7 +90,22 @@ void JournalWindow::ReleaseJournal() {
 }
 
 void JournalWindow::Reopen() {
-    path_ = core_.PassingJournal().Path();
+    OpenFile(core_.PassingJournal().Path(), false);
+}
+
+void JournalWindow::OpenKeptJournal(const QString& path) {
+    if (!path.isEmpty()) OpenFile(path.toStdString(), true);
+}
+
+// A kept journal is read only: nothing of it is sent again, since its ids are not the race's.
+void JournalWindow::OpenFile(const std::string& path, bool kept) {
+    path_ = path;
+    kept_ = kept;
+    setWindowTitle(kept ? Text("Torvane - Kept journal: %1", "Torvane - Journal gardé : %1")
+                              .arg(QFileInfo(QString::fromStdString(path)).fileName())
+                        : Text("Torvane - Passing journal", "Torvane - Journal des passages"));
+    for (const char* name : {"resendSelection", "resendSearch", "forwardHeld"})
+        findChild<QPushButton*>(QLatin1String(name))->setEnabled(!kept);
     std::string error;
     if (!reader_.Open(path_, error)) {
         model_.SetKeys({});
@@ -116,6 +139,10 @@ void JournalWindow::BuildControls() {
     for (QLineEdit* field : {term_, from_, to_})
         connect(field, &QLineEdit::returnPressed, this, [this] { Search(); });
     search->addStretch();
+    connect(AddButton(*search, Text("Kept journal...", "Journal gardé..."), "openKept"),
+            &QPushButton::clicked, this, [this] { OpenKeptJournal(askKeptPath()); });
+    connect(AddButton(*search, Text("This race", "Course en cours"), "openRace"),
+            &QPushButton::clicked, this, [this] { Reopen(); });
     layout->addLayout(search);
 
     table_ = new QTableView;
@@ -199,7 +226,7 @@ void JournalWindow::ShowKeys(std::optional<JournalKeys> keys, const std::string&
         return;
     }
     model_.SetKeys(std::move(*keys));
-    resendSearch_->setEnabled(!shown_.MatchesAll());
+    resendSearch_->setEnabled(!kept_ && !shown_.MatchesAll());
     ShowCount();
 }
 
@@ -225,6 +252,7 @@ QString JournalWindow::StatusText() const {
 }
 
 void JournalWindow::ResendSelection() {
+    if (RefusedOnKeptJournal()) return;
     const QModelIndexList chosen = table_->selectionModel()->selectedRows();
     if (chosen.isEmpty()) {
         Say(Text("Choose the rows to send again first.",
@@ -266,6 +294,7 @@ void JournalWindow::ResendSelection() {
 }
 
 void JournalWindow::ResendSearch() {
+    if (RefusedOnKeptJournal()) return;
     const JournalKeys& keys = model_.Keys();
     if (shown_.MatchesAll() || keys.forwarded == 0) {
         Say(Text("This search found no forwarded detection to send again.",
@@ -286,6 +315,7 @@ void JournalWindow::ResendSearch() {
 }
 
 void JournalWindow::ForwardHeld() {
+    if (RefusedOnKeptJournal()) return;
     const QModelIndexList chosen = table_->selectionModel()->selectedRows();
     std::vector<std::int64_t> ids;
     if (chosen.size() > kMostChosenRows) {
@@ -313,6 +343,13 @@ void JournalWindow::ForwardHeld() {
     actions_.ForwardHeld(std::move(ids), [this](const std::string& message) {
         Say(QString::fromStdString(message));
     });
+}
+
+bool JournalWindow::RefusedOnKeptJournal() {
+    if (!kept_) return false;
+    Say(Text("A kept journal is read only: open this race's to send detections.",
+             "Un journal gardé se lit seulement : ouvrez la course en cours pour envoyer."));
+    return true;
 }
 
 void JournalWindow::ExportShown() {

@@ -37,6 +37,8 @@ public:
 
     // Reads the program's journal afresh and runs the search again.
     void Reopen();
+    // Shows a journal kept from an earlier race, read only; nothing when `path` is empty.
+    void OpenKeptJournal(const QString& path);
     // Closes the window's connection on the journal (a new race keeps the file away) and
     // reads the new journal once the event loop runs again.
     void ReleaseJournal();
@@ -50,6 +52,8 @@ public:
 
     // Asks for the CSV file to write; empty when the operator cancels (replaced by tests).
     std::function<QString()> askExportPath;
+    // Asks for a kept journal to open (replaced by tests).
+    std::function<QString()> askKeptPath;
 
     void ResendSelection();
     void ResendSearch();
@@ -60,6 +64,8 @@ public:
 
 private:
     void BuildControls();
+    void OpenFile(const std::string& path, bool kept);
+    bool RefusedOnKeptJournal();
     void ShowKeys(std::optional<JournalKeys> keys, const std::string& error);
     void ShowCount();
     void Say(const QString& text);
@@ -69,6 +75,7 @@ private:
     JournalRowReader reader_;  // pages, on the window thread
     JournalTableModel model_;
     std::string path_;
+    bool kept_ = false;  // a kept journal, not this race's
     JournalSearch shown_;
     int generation_ = 0;
     int searching_ = 0;

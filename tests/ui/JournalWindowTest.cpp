@@ -255,7 +255,7 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
 }
 
 // An open window does not stand in the way of a new race: it lets the file go, then shows the
-// new race's journal.
+// new race's journal; the ended race's journal opens in it read only.
 TEST_F(JournalWindowRaceTest, ANewRaceGoesAheadWithTheWindowOpenWhichThenShowsTheNewJournal) {
     Pass("KV00007", "12:00:01.000", false);  // kept back: nothing waits for the host
     JournalWindow window(harness.core());
@@ -268,6 +268,30 @@ TEST_F(JournalWindowRaceTest, ANewRaceGoesAheadWithTheWindowOpenWhichThenShowsTh
     ASSERT_TRUE(window.Search() && Searched(window));
     ASSERT_EQ(window.Model().rowCount(), 1);
     EXPECT_EQ(window.Model().RowAt(0)->state, PassingState::FlowClosed);
+
+    // The ended race's journal opens read only; a file that is no journal is told.
+    const QString kept = QString::fromStdString(message.substr(message.find(KeptJournalsFolder())));
+    window.OpenKeptJournal(kept);
+    ASSERT_TRUE(Searched(window));
+    ASSERT_EQ(window.Model().rowCount(), 1);
+    EXPECT_EQ(window.Model().RowAt(0)->raceTime, "");
+    Choose(window, {0});
+    harness.dialogs.questions.clear();
+    window.ForwardHeld();
+    EXPECT_TRUE(harness.dialogs.questions.empty());
+    EXPECT_TRUE(window.StatusText().contains("lit seulement")) << window.StatusText().toStdString();
+    const QString notJournal = kept + ".txt";
+    QFile text(notJournal);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write(QByteArray(4096, 'x')) == 4096);
+    text.close();
+    window.OpenKeptJournal(notJournal);
+    ASSERT_TRUE(Searched(window));
+    EXPECT_EQ(window.Model().rowCount(), 0);
+    EXPECT_TRUE(window.StatusText().contains("ne peut pas être lu"))
+        << window.StatusText().toStdString();
+    window.Reopen();
+    ASSERT_TRUE(Searched(window));
+    EXPECT_EQ(window.Model().rowCount(), 1);
 }
 
 // A span that is not one is told, and the table keeps what it showed.
