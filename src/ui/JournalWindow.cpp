@@ -41,7 +41,7 @@ QLineEdit* AddField(QBoxLayout& row, const QString& label, const char* name, int
     row.addWidget(new QLabel(label));
     auto* field = new QLineEdit;
     field->setObjectName(QString::fromLatin1(name));
-    field->setMaximumWidth(width);
+    field->setFixedWidth(width);
     row.addWidget(field);
     return field;
 }
@@ -177,7 +177,7 @@ void JournalWindow::BuildControls() {
     connect(AddButton(*actions, Text("Close", "Fermer"), "close"), &QPushButton::clicked, this,
             &QWidget::close);
     layout->addLayout(actions);
-    resize(800, 520);
+    resize(940, 540);
     const int widths[] = {80, 90, 110, 70, 130};
     for (int column = 0; column < 5; ++column) table_->setColumnWidth(column, widths[column]);
 }
