@@ -1,6 +1,7 @@
 #include "app/JournalActions.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/Core.h"
 #include "base/Clock.h"
@@ -88,21 +89,13 @@ void JournalActions::Replay(const std::string& from, const std::optional<std::st
         print(CannotReadText(core_.PassingJournal().OpenError()));
         return;
     }
-    core_.FinishBurst();  // what is still in memory is read too
     const std::string endText = to ? *to : Tr("now", "maintenant");
-    reader_.Run([this, path = core_.PassingJournal().Path(), fromMs = *fromMs, toMs = *toMs - 1,
-                 from, endText, print](const std::atomic<bool>& stopping) {
-        const JournalReadResult read = ReadForwardedSpan(
-            path, fromMs, toMs, kReplayChunkRows,
-            [this](std::vector<ForwardedDetection> chunk) {
-                return reader_.OnWindowThreadAndWait([this, chunk = std::move(chunk)] {
-                    for (const ForwardedDetection& detection : chunk)
-                        core_.HostOutbox().Add(detection.passingId, detection.line);
-                    core_.FinishBurst();
-                });
-            },
-            &stopping);
-        reader_.OnWindowThread([read, from, endText, print] {
+    QueueAgain(
+        [fromMs = *fromMs, toMs = *toMs - 1](const std::string& path, const auto& onChunk,
+                                             const std::atomic<bool>& stopping) {
+            return ReadForwardedSpan(path, fromMs, toMs, kReplayChunkRows, onChunk, &stopping);
+        },
+        [from, endText, print](const JournalReadResult& read) {
             if (!read.done) {
                 print(CannotReadText(read.error));
                 return;
@@ -116,6 +109,88 @@ void JournalActions::Replay(const std::string& from, const std::optional<std::st
             Log(0, message);
             print(message);
         });
+}
+
+void JournalActions::Resend(std::vector<std::int64_t> passingIds, Print print) {
+    if (!core_.PassingJournal().IsOpen()) {
+        print(CannotReadText(core_.PassingJournal().OpenError()));
+        return;
+    }
+    QueueAgain(
+        [ids = std::move(passingIds)](const std::string& path, const auto& onChunk,
+                                      const std::atomic<bool>& stopping) {
+            return ReadForwardedPassings(path, ids, kReplayChunkRows, onChunk, &stopping);
+        },
+        [print](const JournalReadResult& read) {
+            if (!read.done) {
+                print(CannotReadText(read.error));
+                return;
+            }
+            const std::string message = Format(
+                Tr("+++ Journal: %zu detections chosen by the operator queued again for Ostrak "
+                   "Pro",
+                   "+++ Journal : %zu détections choisies par l'opérateur remises en file pour "
+                   "Ostrak Pro"),
+                read.rows);
+            Log(0, message);
+            print(message);
+        });
+}
+
+void JournalActions::ForwardHeld(std::vector<std::int64_t> passingIds, Print print) {
+    if (!core_.PassingJournal().IsOpen()) {
+        print(CannotReadText(core_.PassingJournal().OpenError()));
+        return;
+    }
+    // Written and waited for, here and after each chunk: a passing is read as kept back only
+    // while its detection is not in the file, so a second request never sends it twice.
+    core_.FlushJournal();
+    auto refused = std::make_shared<std::size_t>(0);  // touched on the window thread only
+    reader_.Run([this, path = core_.PassingJournal().Path(), ids = std::move(passingIds), print,
+                 refused](const std::atomic<bool>& stopping) {
+        const JournalReadResult read = ReadHeldPassings(
+            path, ids, kReplayChunkRows,
+            [this, refused](std::vector<HeldPassing> chunk) {
+                return reader_.OnWindowThreadAndWait([this, refused, chunk = std::move(chunk)] {
+                    for (const HeldPassing& held : chunk)
+                        *refused += !core_.Processor().ForwardHeld(held);
+                    core_.FlushJournal();
+                });
+            },
+            &stopping);
+        reader_.OnWindowThread([read, print, refused] {
+            if (!read.done) {
+                print(CannotReadText(read.error));
+                return;
+            }
+            const std::string message = Format(
+                Tr("+++ Journal: %zu detections kept back while the flow was closed sent to "
+                   "Ostrak Pro on purpose (%zu could not be)",
+                   "+++ Journal : %zu détections retenues flux fermé envoyées exprès à Ostrak Pro "
+                   "(%zu ne pouvaient pas l'être)"),
+                read.rows - *refused, *refused);
+            Log(0, message);
+            print(message);
+        });
+    });
+}
+
+void JournalActions::QueueAgain(ChunkReader read,
+                                std::function<void(const JournalReadResult&)> done) {
+    core_.FinishBurst();  // what is still in memory is read too
+    reader_.Run([this, path = core_.PassingJournal().Path(), read = std::move(read),
+                 done = std::move(done)](const std::atomic<bool>& stopping) {
+        const JournalReadResult result = read(
+            path,
+            [this](std::vector<ForwardedDetection> chunk) {
+                return reader_.OnWindowThreadAndWait([this, chunk = std::move(chunk)] {
+                    for (const ForwardedDetection& detection : chunk)
+                        core_.HostOutbox().Add(detection.passingId, detection.line);
+                    core_.FinishBurst();
+                });
+            },
+            stopping);
+        reader_.OnWindowThread([result, done] { done(result); });
     });
 }
 

@@ -7,8 +7,9 @@
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
 #include "delivery/HostRequests.h"
-#include "intake/DagFile.h"
 #include "delivery/Outbox.h"
+#include "intake/DagFile.h"
+#include "intake/PassingRecord.h"
 #include "state/ActivityLists.h"
 #include "state/OperatorPorts.h"
 #include "tables/DagTable.h"
@@ -163,6 +164,43 @@ void DetectionProcessor::ProcessPassing(const ReceivedPassing& passing) {
     detectionList_.Append(DetectionListLine(raceTime, chip, 0));
     if (state_.dagRecording && !state_.alsoTransmit) return;
     SendToHost(id, command);
+}
+
+namespace {
+
+// The time field of a journaled record, read again as the protocol read it at its arrival.
+std::string JournaledTimeField(PassingKind kind, const std::string& record) {
+    constexpr std::size_t kStoreTimeAt = 7, kStoreTimeLength = 12;
+    if (kind != PassingKind::Store) return ReadPassingRecord(record, "").timeField;
+    return record.size() >= kStoreTimeAt + kStoreTimeLength
+               ? record.substr(kStoreTimeAt, kStoreTimeLength)
+               : std::string();
+}
+
+}  // namespace
+
+bool DetectionProcessor::ForwardHeld(const HeldPassing& held) {
+    CChrono time;
+    if (!ParsePassingTime(JournaledTimeField(held.kind, held.record), time) ||
+        !time.AddDays(DayOffsetOf(held.boxDate))) {
+        return false;
+    }
+    const std::string raceTime = time.FormatElapsed();
+    int bib = 0;
+    if (DagTableFindValue(held.chip, bib)) {
+        journal_.SetDetection(held.id, std::to_string(bib), raceTime);
+        SendToHost(held.id, BuildNumberedDetectionCommand(held.source, bib, raceTime));
+    } else if (state_.ignoreUnknownChips) {
+        Log(75, Format(Tr("## Unknown chip [%s]. Detection discarded",
+                          "## Puce inconnue [%s] Détection ignorée"),
+                       held.chip.c_str()));
+        return false;
+    } else {
+        journal_.SetDetection(held.id, held.chip, raceTime);
+        SendToHost(held.id, BuildTextualDetectionCommand(held.source, held.chip, raceTime));
+    }
+    detectionList_.Append(DetectionListLine(raceTime, held.chip, bib));
+    return true;
 }
 
 std::vector<std::string> DetectionProcessor::DetectorList(const std::string& extendedDetectors) {

@@ -6,6 +6,7 @@
 
 #include "intake/RefusedRecordLog.h"
 #include "journal/Journal.h"
+#include "journal/JournalExport.h"
 #include "state/RunningState.h"
 
 namespace torvane {
@@ -42,6 +43,10 @@ public:
                        ManualDetectionInput& manualInput, std::function<void()> refreshButtons);
 
     void ProcessPassing(const ReceivedPassing& passing);
+    // Sends on purpose a passing kept back while the flow was closed, as it would have gone
+    // with the flow open (the chip table of now); false, with the reason logged, when its time
+    // cannot be read or its chip is unknown while unknown chips are ignored.
+    bool ForwardHeld(const HeldPassing& held);
     // Journals a passing that cannot be used, with the reason, as it was received.
     void JournalRefused(const ReceivedPassing& passing, const char* reason);
     // True when a manual detection was inserted.
@@ -73,15 +78,6 @@ private:
     std::function<void()> refreshButtons_;
     RefusedRecordLog refused_;
 };
-
-// Why a journaled passing was not forwarded: the journal's own words, read by its exports.
-namespace not_forwarded {
-inline constexpr const char* kBadTime = "bad time";
-inline constexpr const char* kNoChip = "no chip";
-inline constexpr const char* kNoTime = "no time";
-inline constexpr const char* kFlowClosed = "flow closed";
-inline constexpr const char* kUnknownChip = "unknown chip";
-}  // namespace not_forwarded
 
 std::string DetectionListLine(const std::string& raceTime, const std::string& chip, int bib);
 

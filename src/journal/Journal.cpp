@@ -196,6 +196,10 @@ std::int64_t Journal::AddHostLine(std::int64_t passingId, std::string line, std:
     return seq;
 }
 
+void Journal::SetDetection(std::int64_t passingId, std::string bib, std::string raceTime) {
+    pending_.detections.push_back({passingId, std::move(bib), std::move(raceTime)});
+}
+
 void Journal::MarkSent(std::int64_t seq, std::int64_t utcMs) {
     if (seq <= pending_.sentSeq) return;
     pending_.sentSeq = seq;

@@ -69,6 +69,8 @@ public:
     // Adds a line for the host, made from the given passing; returns its sequence number. `asBib`
     // names the bib that the line sends an unknown chip's passing again with.
     std::int64_t AddHostLine(std::int64_t passingId, std::string line, std::string asBib = {});
+    // Gives a passing journaled without a detection the one made of it later.
+    void SetDetection(std::int64_t passingId, std::string bib, std::string raceTime);
     // Every line up to `seq` has reached the host's TCP stack.
     void MarkSent(std::int64_t seq, std::int64_t utcMs);
 

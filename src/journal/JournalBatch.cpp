@@ -9,6 +9,8 @@ void JournalBatch::Append(JournalBatch&& later) {
                    std::make_move_iterator(later.entries.end()));
     lines.insert(lines.end(), std::make_move_iterator(later.lines.begin()),
                  std::make_move_iterator(later.lines.end()));
+    detections.insert(detections.end(), std::make_move_iterator(later.detections.begin()),
+                      std::make_move_iterator(later.detections.end()));
     if (later.sentSeq > sentSeq) {
         sentSeq = later.sentSeq;
         sentMs = later.sentMs;
@@ -25,6 +27,7 @@ void JournalBatch::Clear() {
         entries.clear();
         lines.clear();
     }
+    detections.clear();
     sentSeq = 0;
     sentMs = 0;
 }

@@ -23,12 +23,23 @@ struct JournalBatch {
         std::string asBib;  // the bib an unknown chip's passing is sent again with
     };
 
+    // A detection made later of a passing journaled without one (the operator sent it on
+    // purpose after the flow was closed).
+    struct Detection {
+        std::int64_t passingId;
+        std::string bib;
+        std::string raceTime;
+    };
+
     std::vector<Entry> entries;
     std::vector<Line> lines;
+    std::vector<Detection> detections;
     std::int64_t sentSeq = 0;  // 0: no line marked
     std::int64_t sentMs = 0;
 
-    bool Empty() const { return entries.empty() && lines.empty() && sentSeq == 0; }
+    bool Empty() const {
+        return entries.empty() && lines.empty() && detections.empty() && sentSeq == 0;
+    }
     // A later batch goes after this one (what gathered behind a commit that failed).
     void Append(JournalBatch&& later);
     // Empties the batch; a flood's large buffers are given back rather than kept.

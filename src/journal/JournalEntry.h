@@ -5,6 +5,15 @@
 
 namespace torvane {
 
+// Why a journaled passing was not forwarded: the journal's own words, read by its exports.
+namespace not_forwarded {
+inline constexpr const char* kBadTime = "bad time";
+inline constexpr const char* kNoChip = "no chip";
+inline constexpr const char* kNoTime = "no time";
+inline constexpr const char* kFlowClosed = "flow closed";
+inline constexpr const char* kUnknownChip = "unknown chip";
+}  // namespace not_forwarded
+
 enum class PassingKind : int { Store = 0, Passing = 1, Manual = 2 };
 
 // One passing as received, or one manual detection, with the detection made from it.

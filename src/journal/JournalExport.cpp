@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -125,6 +126,79 @@ JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::st
     return result;
 }
 
+namespace {
+
+// Rows of the export from ids [?1, ?2].
+constexpr const char* kExportRowsSql =
+    "SELECT p.received_ms, p.utc_offset, p.source, p.record, p.chip, p.bib, p.race_time, "
+    "(SELECT MIN(h.sent_ms) FROM host_line h WHERE h.passing_id = p.id) FROM passing p "
+    "WHERE p.id BETWEEN ?1 AND ?2 ORDER BY p.id";
+
+// Appends the rows of ids [first, last] to `text`, writing it out a chunk at a time.
+bool AppendIdRange(SqliteStatement& query, std::int64_t first, std::int64_t last, std::FILE* file,
+                   std::string& text, JournalReadResult& result,
+                   std::atomic<std::size_t>* written) {
+    query.Reset();
+    query.Bind(1, first);
+    query.Bind(2, last);
+    bool ok = true;
+    while (ok && query.Step()) {
+        AppendCsvRow(text, query);
+        ++result.rows;
+        if (written) written->store(result.rows);
+        if (text.size() >= kCsvChunkBytes) ok = WriteChunk(file, text);
+    }
+    return ok && !query.Failed();
+}
+
+}  // namespace
+
+JournalReadResult ExportJournalRowsCsv(const std::string& journalPath, const JournalKeys& keys,
+                                       const std::string& csvPath,
+                                       std::atomic<std::size_t>* written,
+                                       const std::atomic<bool>* cancelled) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database, kExportRowsSql, result.error)) {
+        return result;
+    }
+    std::FILE* file = std::fopen(csvPath.c_str(), "wb");
+    if (!file) {
+        result.error = SystemError("cannot be created");
+        return result;
+    }
+    std::string text = kExportHeader;
+    errno = 0;
+    bool ok = true;
+    if (!keys.isList) {
+        // A whole range is one statement; the cancel is looked at between chunks of ids.
+        constexpr std::int64_t kIdsPerStep = 10000;
+        for (std::int64_t id = keys.first; ok && id <= keys.last && !Cancelled(cancelled);
+             id += kIdsPerStep) {
+            ok = AppendIdRange(query, id, std::min(keys.last, id + kIdsPerStep - 1), file, text,
+                               result, written);
+        }
+    } else {
+        for (std::size_t i = 0; ok && i < keys.ids.size() && !Cancelled(cancelled); ++i) {
+            ok = AppendIdRange(query, keys.ids[i], keys.ids[i], file, text, result, written);
+        }
+    }
+    const bool flushed = ok && WriteChunk(file, text) && std::fflush(file) == 0;
+    if (query.Failed()) {
+        result.error = database.LastError();
+    } else if (!flushed) {
+        result.error = SystemError("write failed");
+    } else if (Cancelled(cancelled)) {
+        result.error = "stopped";
+    }
+    const bool closed = std::fclose(file) == 0;
+    if (result.error.empty() && !closed) result.error = SystemError("close failed");
+    result.done = result.error.empty();
+    return result;
+}
+
 JournalReadResult ReadForwardedSpan(
     const std::string& journalPath, std::int64_t fromUtcMs, std::int64_t toUtcMs,
     std::size_t chunkRows, const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
@@ -154,6 +228,78 @@ JournalReadResult ReadForwardedSpan(
     } else if (!going || Cancelled(cancelled)) {
         result.error = "stopped";
     } else if (!chunk.empty() && !onChunk(std::move(chunk))) {
+        result.error = "stopped";
+    }
+    result.done = result.error.empty();
+    return result;
+}
+
+JournalReadResult ReadForwardedPassings(
+    const std::string& journalPath, const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+    const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
+    const std::atomic<bool>* cancelled) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT line FROM host_line WHERE passing_id = ?1 ORDER BY seq LIMIT 1",
+                       result.error)) {
+        return result;
+    }
+    std::vector<ForwardedDetection> chunk;
+    bool going = true;
+    for (std::size_t i = 0; going && i < ids.size() && !Cancelled(cancelled); ++i) {
+        query.Reset();
+        query.Bind(1, ids[i]);
+        if (query.Step()) {
+            chunk.push_back({ids[i], query.Text(0)});
+            ++result.rows;
+        }
+        if (query.Failed()) break;
+        if (chunk.size() >= chunkRows) going = onChunk(std::exchange(chunk, {}));
+    }
+    if (query.Failed()) {
+        result.error = database.LastError();
+    } else if (!going || Cancelled(cancelled) || (!chunk.empty() && !onChunk(std::move(chunk)))) {
+        result.error = "stopped";
+    }
+    result.done = result.error.empty();
+    return result;
+}
+
+JournalReadResult ReadHeldPassings(const std::string& journalPath,
+                                   const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+                                   const std::function<bool(std::vector<HeldPassing>)>& onChunk,
+                                   const std::atomic<bool>* cancelled) {
+    JournalReadResult result;
+    SqliteDatabase database;
+    SqliteStatement query;
+    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
+        !query.Prepare(database,
+                       "SELECT kind, source, record, chip, box_date, received_ms FROM passing p "
+                       "WHERE id = ?1 AND reason = ?2 AND NOT EXISTS(SELECT 1 FROM host_line h "
+                       "WHERE h.passing_id = p.id)",
+                       result.error)) {
+        return result;
+    }
+    std::vector<HeldPassing> chunk;
+    bool going = true;
+    for (std::size_t i = 0; going && i < ids.size() && !Cancelled(cancelled); ++i) {
+        query.Reset();
+        query.Bind(1, ids[i]);
+        query.Bind(2, std::string_view(not_forwarded::kFlowClosed));
+        if (query.Step()) {
+            chunk.push_back({ids[i], static_cast<PassingKind>(query.Int(0)), query.Text(1),
+                             query.Text(2), query.Text(3), query.Text(4), query.Int(5)});
+            ++result.rows;
+        }
+        if (query.Failed()) break;
+        if (chunk.size() >= chunkRows) going = onChunk(std::exchange(chunk, {}));
+    }
+    if (query.Failed()) {
+        result.error = database.LastError();
+    } else if (!going || Cancelled(cancelled) || (!chunk.empty() && !onChunk(std::move(chunk)))) {
         result.error = "stopped";
     }
     result.done = result.error.empty();

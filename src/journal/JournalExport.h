@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "journal/JournalRows.h"
 
 namespace torvane {
 
@@ -36,12 +37,40 @@ struct JournalReadResult {
 JournalReadResult ExportJournalCsv(const std::string& journalPath, const std::string& csvPath,
                                    const std::atomic<bool>* cancelled = nullptr);
 
+// Writes the passings of a search (JournalRowReader::Find) to a CSV file, as the export does;
+// `written`, when given, counts the rows as they go, for a progress bar.
+JournalReadResult ExportJournalRowsCsv(const std::string& journalPath, const JournalKeys& keys,
+                                       const std::string& csvPath,
+                                       std::atomic<std::size_t>* written = nullptr,
+                                       const std::atomic<bool>* cancelled = nullptr);
+
 // Hands over, in order and a chunk at a time, the first host line of every journaled passing
 // received in [fromUtcMs, toUtcMs]. `onChunk` returns false to stop.
 JournalReadResult ReadForwardedSpan(
     const std::string& journalPath, std::int64_t fromUtcMs, std::int64_t toUtcMs,
     std::size_t chunkRows, const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
     const std::atomic<bool>* cancelled = nullptr);
+
+// The same for the passings of the given ids, in that order; a passing never forwarded is skipped.
+JournalReadResult ReadForwardedPassings(
+    const std::string& journalPath, const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+    const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
+    const std::atomic<bool>* cancelled = nullptr);
+
+// A passing kept back while the flow was closed, as journaled, for sending it on purpose.
+struct HeldPassing {
+    std::int64_t id = 0;
+    PassingKind kind = PassingKind::Store;
+    std::string source, record, chip, boxDate;
+    std::int64_t receivedUtcMs = 0;
+};
+
+// Hands over, in the order given and a chunk at a time, those of the given passings that are
+// kept back because the flow was closed and were never forwarded since.
+JournalReadResult ReadHeldPassings(const std::string& journalPath,
+                                   const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+                                   const std::function<bool(std::vector<HeldPassing>)>& onChunk,
+                                   const std::atomic<bool>* cancelled = nullptr);
 
 // A passing forwarded under its chip code, the chip being missing from the table then, and not
 // yet sent again with a bib.

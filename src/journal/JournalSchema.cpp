@@ -47,6 +47,15 @@ constexpr const char* kRecordIndex =
     "CREATE INDEX IF NOT EXISTS passing_forwarded ON passing(time_key, record_key) "
     "WHERE kind != 2 AND race_time != ''";
 
+// Layout 5: the journal window looks passings up by bib or chip, and by a span of race time
+// (race times are "HH:MM:SS.hh", so their text order is their time order). The race-time index
+// grows at its end as a race goes on; the bib and chip ones cost a page or two per commit.
+constexpr const char* kSearchIndexes =
+    "CREATE INDEX IF NOT EXISTS passing_by_bib ON passing(bib);"
+    "CREATE INDEX IF NOT EXISTS passing_by_chip ON passing(chip);"
+    "CREATE INDEX IF NOT EXISTS passing_by_race_time ON passing(race_time) "
+    "WHERE race_time != ''";
+
 bool ReadLayout(SqliteDatabase& database, int& layout, std::string& error) {
     SqliteStatement query;
     if (!query.Prepare(database, "PRAGMA user_version", error)) return false;
@@ -121,10 +130,20 @@ bool NoteBeginning(SqliteDatabase& database, std::string& error) {
     return database.Execute(note.c_str(), error);
 }
 
-bool Upgrade(SqliteDatabase& database, std::string& error) {
-    const std::string setLayout = Format("PRAGMA user_version = %d", kJournalLayout);
+// Each step brings a file of an earlier layout further; a new file takes them all.
+bool UpgradeToLayout4(SqliteDatabase& database, std::string& error) {
     return database.Execute(kTables, error) && AddMissingColumns(database, error) &&
-           database.Execute(kRecordIndex, error) && NoteBeginning(database, error) &&
+           database.Execute(kRecordIndex, error) && NoteBeginning(database, error);
+}
+
+bool UpgradeToLayout5(SqliteDatabase& database, std::string& error) {
+    return database.Execute(kSearchIndexes, error);
+}
+
+bool Upgrade(SqliteDatabase& database, int layout, std::string& error) {
+    const std::string setLayout = Format("PRAGMA user_version = %d", kJournalLayout);
+    return (layout >= 4 || UpgradeToLayout4(database, error)) &&
+           (layout >= 5 || UpgradeToLayout5(database, error)) &&
            database.Execute(setLayout.c_str(), error);
 }
 
@@ -141,7 +160,7 @@ bool PrepareJournalLayout(SqliteDatabase& database, std::string& error) {
         return false;
     }
     if (!database.Execute("BEGIN IMMEDIATE", error)) return false;
-    if (Upgrade(database, error) && database.Execute("COMMIT", error)) return true;
+    if (Upgrade(database, layout, error) && database.Execute("COMMIT", error)) return true;
     std::string ignored;
     database.Execute("ROLLBACK", ignored);
     return false;

@@ -48,6 +48,7 @@ void JournalWriter::Close() {
     insertPassing_.Finalize();
     insertLine_.Finalize();
     markSent_.Finalize();
+    setDetection_.Finalize();
     database_.Close();
     inFlight_ = false;
     outcomeReady_ = false;
@@ -65,7 +66,9 @@ bool JournalWriter::PrepareStatements(std::string& error) {
                error) &&
            markSent_.Prepare(
                database_, "UPDATE host_line SET sent_ms = ?1 WHERE sent_ms IS NULL AND seq <= ?2",
-               error);
+               error) &&
+           setDetection_.Prepare(
+               database_, "UPDATE passing SET bib = ?2, race_time = ?3 WHERE id = ?1", error);
 }
 
 void JournalWriter::Start(const JournalBatch& batch) {
@@ -198,6 +201,7 @@ bool JournalWriter::WriteRows(const JournalBatch& batch, std::string& error) {
         insertLine_.Reset();
         if (failed) return (error = database_.LastError(), false);
     }
+    if (!WriteDetections(batch, error)) return false;
     if (batch.sentSeq == 0) return true;
     markSent_.Reset();
     markSent_.Bind(1, batch.sentMs);
@@ -207,6 +211,20 @@ bool JournalWriter::WriteRows(const JournalBatch& batch, std::string& error) {
     markSent_.Reset();
     if (failed) error = database_.LastError();
     return !failed;
+}
+
+bool JournalWriter::WriteDetections(const JournalBatch& batch, std::string& error) {
+    for (const JournalBatch::Detection& detection : batch.detections) {
+        setDetection_.Reset();
+        setDetection_.Bind(1, detection.passingId);
+        setDetection_.Bind(2, detection.bib);
+        setDetection_.Bind(3, detection.raceTime);
+        setDetection_.Step();
+        const bool failed = setDetection_.Failed();
+        setDetection_.Reset();
+        if (failed) return (error = database_.LastError(), false);
+    }
+    return true;
 }
 
 }  // namespace torvane

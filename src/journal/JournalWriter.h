@@ -65,12 +65,14 @@ private:
     void Loop();
     Outcome Write(const JournalBatch& batch);
     bool WriteRows(const JournalBatch& batch, std::string& error);
+    bool WriteDetections(const JournalBatch& batch, std::string& error);
 
     SqliteDatabase database_;
     JournalCheckpointer checkpointer_;
     SqliteStatement insertPassing_;
     SqliteStatement insertLine_;
     SqliteStatement markSent_;
+    SqliteStatement setDetection_;
     std::function<void()> finished_;
     std::function<void()> gate_;
 

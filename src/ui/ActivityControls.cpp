@@ -139,6 +139,9 @@ ActivityControls CreateActivityControls(QWidget& window, const DialogBaseUnits& 
     QPushButton* clearSummary =
         build.AddButton(activity::kClearSummary, QRect(395, 151, 76, 15),
                         Text("^^^ Clear those logs", "^^^ Effacer ces traces"));
+    // Under the summary, beside its clear button: the hint above the right column needs its room.
+    c.journalButton = build.AddButton(activity::kJournal, QRect(315, 151, 76, 15),
+                                      Text("Journal...", "Journal..."));
     QPushButton* clearDetections =
         build.AddButton(activity::kClearDetections, QRect(114, 151, 76, 15),
                         Text("^^^ Clear those logs", "^^^ Effacer ces traces"));

@@ -33,6 +33,7 @@ struct ActivityControls {
     QPushButton* exitButton = nullptr;       // 1004
     QPushButton* hideButton = nullptr;       // 3
     QLabel* waitingLabel = nullptr;
+    QPushButton* journalButton = nullptr;  // opens the journal window
 };
 
 ActivityControls CreateActivityControls(QWidget& window, const DialogBaseUnits& base,

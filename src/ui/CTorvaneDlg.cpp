@@ -73,6 +73,7 @@ CTorvaneDlg::CTorvaneDlg(Core& core, QWidget* parent)
     : CResizeDialog(parent),
       core_(core),
       onConfigure_([] {}),
+      onJournal_([] {}),
       onInsert_([this] { core_.InsertManualDetection(); }),
       onExit_([] {}),
       isTrayAvailable_(&CTrayIcon::IsTrayAvailable) {
@@ -106,13 +107,14 @@ void CTorvaneDlg::RegisterResizeRules() {
     AddResizeControl(controls_.waitingLabel, kFollowBottomEdge);
     for (const char* name :
          {activity::kFlow, activity::kInsert, activity::kDayOffsetLabel, activity::kDayOffsetIcon,
-          activity::kClearDetections, activity::kClearSummary, "labelDetections", "labelSummary",
-          "labelLogs"})
+          activity::kClearDetections, activity::kClearSummary, activity::kJournal,
+          "labelDetections", "labelSummary", "labelLogs"})
         AddResizeControl(findChild<QWidget*>(QLatin1String(name)));
 }
 
 void CTorvaneDlg::ConnectCommands() {
     connect(controls_.configureButton, &QPushButton::clicked, this, [this] { onConfigure_(); });
+    connect(controls_.journalButton, &QPushButton::clicked, this, [this] { onJournal_(); });
     connect(controls_.insertButton, &QPushButton::clicked, this, [this] { onInsert_(); });
     connect(controls_.exitButton, &QPushButton::clicked, this, [this] { onExit_(); });
     connect(controls_.hideButton, &QPushButton::clicked, this, [this] { HideWindow(); });

@@ -30,6 +30,8 @@ public:
     // configuration does nothing, insertion asks the core for a manual detection and exit does
     // nothing.
     void SetConfigureHandler(std::function<void()> handler) { onConfigure_ = std::move(handler); }
+    // What the journal button does (by default nothing).
+    void SetJournalHandler(std::function<void()> handler) { onJournal_ = std::move(handler); }
     void SetInsertHandler(std::function<void()> handler) { onInsert_ = std::move(handler); }
     void SetExitHandler(std::function<void()> handler) { onExit_ = std::move(handler); }
 
@@ -81,6 +83,7 @@ private:
     IniRect rememberedPosition_;
     QIcon windowIcon_;
     std::function<void()> onConfigure_;
+    std::function<void()> onJournal_;
     std::function<void()> onInsert_;
     std::function<void()> onExit_;
     std::function<bool()> isTrayAvailable_;

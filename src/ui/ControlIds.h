@@ -26,6 +26,8 @@ inline constexpr const char* kLevelLabel = "1021";
 inline constexpr const char* kVersion = "1023";
 inline constexpr const char* kDayOffsetLabel = "1223";
 inline constexpr const char* kDayOffsetIcon = "1224";
+// Added since the templates were numbered: named, not numbered.
+inline constexpr const char* kJournal = "journal";
 }  // namespace activity
 
 namespace config {

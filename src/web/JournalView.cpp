@@ -8,6 +8,7 @@
 
 #include "base/Clock.h"
 #include "base/Texts.h"
+#include "journal/JournalRows.h"
 #include "web/CsvExportStream.h"
 
 namespace torvane {
@@ -40,13 +41,23 @@ QJsonObject DetectionRow(sqlite3_stmt* row) {
     // A chip missing from the table is forwarded under its own code: it has no bib.
     detection["bib"] = bib.isEmpty() || bib == chip ? QJsonValue() : QJsonValue(bib);
     detection["race_time"] = ColumnText(row, 6);
+    // The page's words for the one state of journal/JournalRows; it tells no reason apart.
     const char* state = "sent";
-    if (sqlite3_column_int64(row, 7) == 0) {
-        state = "not_forwarded";
-    } else if (sqlite3_column_int64(row, 8) != 0) {
-        state = "waiting";
-    } else if (sqlite3_column_int64(row, 9) != 0) {
-        state = "resend";
+    switch (StateOfPassing(sqlite3_column_int64(row, 7), sqlite3_column_int64(row, 8) == 0,
+                           sqlite3_column_int64(row, 9), std::string())) {
+        case PassingState::Sent:
+        case PassingState::SentAsBib:
+            break;
+        case PassingState::Waiting:
+            state = "waiting";
+            break;
+        case PassingState::Resend:
+            state = "resend";
+            break;
+        case PassingState::FlowClosed:
+        case PassingState::NotForwarded:
+            state = "not_forwarded";
+            break;
     }
     detection["state"] = state;
     return detection;

@@ -4,6 +4,8 @@
 
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
+#include "base/Texts.h"
+#include "journal/JournalExport.h"
 #include "support/CoreHarness.h"
 #include "tables/DagTable.h"
 
@@ -87,6 +89,60 @@ TEST_F(DetectionProcessorTest, ClosedFlowDropsThePassingAndNamesBibOrChip) {
     EXPECT_TRUE(harness.DetectionLines().empty());
     EXPECT_EQ(Log(), (std::vector<std::string>{">>> Flux des détections fermé (#42)",
                                                ">>> Flux des détections fermé <ZZ12345>"}));
+}
+
+// A passing kept back while the flow was closed goes on purpose once, as it would have gone
+// with the flow open; the journal then knows it as forwarded, with its bib and race time.
+TEST_F(DetectionProcessorTest, KeptBackPassingsGoOnPurposeOnceAsTheyWouldHaveGone) {
+    const struct {
+        const char* chip;
+        const char* record;  // empty: a Store record of the chip and the time
+        bool ignoreUnknown;
+        const char* line;  // empty: refused
+    } cases[] = {
+        {"KV00042", "", false, "AddDagClock(1\tLoop1\t42\t1\t12:00:01.00)"},
+        {"ZZ12345", "", false, "AddDagClock(1\tLoop1\tZZ12345\t1\t12:00:02.00)"},
+        {"ZZ54321", "", true, ""},
+        {"KV00007", "c=KV00007|t=12:00:04.5|d=261208", false,
+         "AddDagClock(1\tLoop1\t7\t1\t12:00:04.50)"},
+        {"KV00042", "KV00042xx", false, ""},
+    };
+    state().flowOpen = false;
+    int second = 0;
+    for (const auto& c : cases) {
+        ReceivedPassing passing =
+            test::MakePassing("Loop1", c.chip, Format("12:00:%02d.000", ++second), "20261208");
+        if (*c.record != '\0') {
+            passing.kind = PassingKind::Passing;
+            passing.record = c.record;
+        }
+        harness.core().Processor().ProcessPassing(passing);
+    }
+    ASSERT_TRUE(harness.core().FlushJournal());
+    const std::string path = harness.core().PassingJournal().Path();
+    const auto held = [&] {
+        std::vector<HeldPassing> found;
+        ReadHeldPassings(path, {1, 2, 3, 4, 5}, 10, [&](auto chunk) {
+            found.insert(found.end(), chunk.begin(), chunk.end());
+            return true;
+        });
+        return found;
+    };
+    const std::vector<HeldPassing> before = held();
+    ASSERT_EQ(before.size(), std::size(cases));
+    std::vector<std::string> lines, refused;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        SCOPED_TRACE(cases[i].chip);
+        state().ignoreUnknownChips = cases[i].ignoreUnknown;
+        EXPECT_EQ(harness.core().Processor().ForwardHeld(before[i]), *cases[i].line != '\0');
+        if (*cases[i].line != '\0') lines.push_back(cases[i].line);
+    }
+    ASSERT_TRUE(harness.core().FlushJournal());
+    DeliverPosted();
+    EXPECT_EQ(Sent(), lines);
+    EXPECT_EQ(held().size(), 2u);  // the two refused stay kept back
+    EXPECT_TRUE(harness.core().PassingJournal().Contains("Loop1", before[0].record));
+    EXPECT_FALSE(harness.core().PassingJournal().Contains("Loop1", before[2].record));
 }
 
 TEST_F(DetectionProcessorTest, TimesOfBothFamiliesAndTheirDayOffset) {

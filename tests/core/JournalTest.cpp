@@ -10,6 +10,7 @@
 #include "journal/Journal.h"
 #include "journal/JournalExport.h"
 #include "journal/JournalKeeping.h"
+#include "journal/JournalRows.h"
 #include "journal/JournalSchema.h"
 #include "support/TempFolder.h"
 
@@ -121,6 +122,7 @@ TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
         if (n != 2) journal.AddHostLine(id, "first " + std::to_string(n));
         journal.AddHostLine(id, "again " + std::to_string(n));
     }
+    journal.Add(StoreEntry("L", 4));  // never forwarded
     std::string error;
     ASSERT_TRUE(journal.Commit(error));
     const auto found = journal.ForwardedBetween(1796733000001, 1796733000002, error);
@@ -151,6 +153,19 @@ TEST_F(JournalTest, ReplayTakesTheFirstLineOfEachPassingReceivedInTheSpan) {
         EXPECT_EQ(lines, c.lines) << c.chunkRows;
         EXPECT_EQ(read.done, c.done) << read.error;
     }
+
+    // Chosen passings, in the order given; one never forwarded, or missing, is skipped.
+    std::vector<ForwardedDetection> chosen;
+    const JournalReadResult read =
+        ReadForwardedPassings(journal.Path(), {3, 5, 1, 99}, 1, [&](auto chunk) {
+            chosen.insert(chosen.end(), chunk.begin(), chunk.end());
+            return true;
+        });
+    EXPECT_TRUE(read.done) << read.error;
+    ASSERT_EQ(chosen.size(), 2u);
+    EXPECT_EQ(chosen[0].passingId, 3);
+    EXPECT_EQ(chosen[0].line, "again 2");
+    EXPECT_EQ(chosen[1].line, "first 0");
 }
 
 TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
@@ -177,6 +192,28 @@ TEST_F(JournalTest, ExportWritesOneCsvRowPerPassingWithItsSentTime) {
               "2026-12-08 12:30:01.500\r\n"
               "2026-12-08 13:30:00.001,Loop2,KV0000112:00:01.123            261208,KV00001,1,"
               "12:00:00.12,\r\n");
+    // A search's rows, as a list or as a range of ids, counted as they go.
+    JournalKeys second;
+    second.isList = true;
+    second.ids = {2};
+    JournalKeys both;
+    both.last = 2;
+    for (const JournalKeys& keys : {second, both}) {
+        std::atomic<std::size_t> counted{0};
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        const JournalReadResult chosen =
+            ExportJournalRowsCsv(journal.Path(), keys, folder.Path() + "/chosen.csv", &counted);
+        ::unsetenv("TZ");
+        ::tzset();
+        ASSERT_TRUE(chosen.done) << chosen.error;
+        EXPECT_EQ(counted.load(), keys.Count());
+        const std::string whole = ReadFile(folder.Path() + "/out.csv");
+        EXPECT_EQ(ReadFile(folder.Path() + "/chosen.csv"),
+                  keys.isList ? whole.substr(0, whole.find("\r\n") + 2) +
+                                    whole.substr(whole.rfind("2026-12-08 13:30:00.001"))
+                              : whole);
+    }
     const JournalReadResult refused =
         ExportJournalCsv(journal.Path(), folder.Path() + "/no/such/folder.csv");
     EXPECT_FALSE(refused.done);
@@ -363,13 +400,16 @@ TEST_F(JournalTest, EarlierLayoutsAreBroughtUpToDate) {
                                    "(SELECT COUNT(*) FROM sqlite_master WHERE name = "
                                    "'passing_by_record'), (SELECT COUNT(*) FROM "
                                    "pragma_table_info('host_line') WHERE name = 'as_bib'), "
-                                   "(SELECT began_ms FROM journal_info)",
+                                   "(SELECT began_ms FROM journal_info), (SELECT COUNT(*) FROM "
+                                   "sqlite_master WHERE name IN ('passing_by_bib', "
+                                   "'passing_by_chip', 'passing_by_race_time'))",
                                    error));
         ASSERT_TRUE(layout.Step());
         EXPECT_EQ(layout.Int(0), kJournalLayout);
         EXPECT_EQ(layout.Int(1), 0);
         EXPECT_EQ(layout.Int(2), 1);
         EXPECT_EQ(layout.Int(3), 0);  // the race began with its first passing
+        EXPECT_EQ(layout.Int(4), 3);  // the searches' indexes
     }
 }
 
@@ -438,6 +478,83 @@ TEST_F(JournalTest, LinesMarkedSentSinceAMomentWaitAgain) {
     EXPECT_EQ(waiting.front().seq, 3);
     EXPECT_EQ(journal.WaitingLineCount(error), 4u);
     EXPECT_EQ(journal.UnmarkSentSince(3000, first, error), 0u);
+}
+
+// A search finds passings by bib or chip and by race-time span, with how many were forwarded
+// and kept back; each row says what became of its passing.
+TEST_F(JournalTest, SearchesFindPassingsAndTheirRowsSayWhatBecameOfThem) {
+    Journal journal;
+    Open(journal);
+    const auto add = [&](int n, const char* bib, const char* raceTime, const char* reason) {
+        JournalEntry entry = StoreEntry("Loop1", n);
+        entry.bib = bib;
+        entry.raceTime = raceTime;
+        entry.reason = reason;
+        return journal.Add(entry);
+    };
+    const std::int64_t sent = add(7, "7", "12:00:01.00", "");
+    const std::int64_t waiting = add(8, "8", "12:00:02.00", "");
+    const std::int64_t resent = add(9, "KV00009", "12:00:03.00", "");  // unknown chip
+    add(7, "", "", not_forwarded::kFlowClosed);
+    add(10, "", "", not_forwarded::kBadTime);
+    const std::int64_t asBib = add(11, "KV00011", "12:00:06.00", "");  // its chip added later
+    journal.AddHostLine(sent, "a");
+    journal.AddHostLine(asBib, "e");
+    journal.MarkSent(journal.AddHostLine(asBib, "f", "111"), 1796733008000);
+    journal.MarkSent(journal.AddHostLine(resent, "b"), 1796733009000);
+    journal.AddHostLine(waiting, "c");
+    journal.AddHostLine(resent, "d");
+    std::string error;
+    ASSERT_TRUE(journal.Commit(error)) << error;
+
+    JournalRowReader reader;
+    ASSERT_TRUE(reader.Open(journal.Path(), error)) << error;
+    const struct {
+        JournalSearch search;
+        std::vector<std::int64_t> ids;
+        std::size_t forwarded, held;
+    } cases[] = {
+        {{"7", "", ""}, {1}, 1, 0},
+        {{"KV00007", "", ""}, {1, 4}, 1, 1},
+        {{"KV00009", "", ""}, {3}, 1, 0},
+        {{"", "12:00:02.00", "12:00:03.99"}, {2, 3}, 2, 0},
+        {{"", "12:00:02.50", ""}, {3, 6}, 2, 0},
+        {{"", "", "12:00:01.99"}, {1}, 1, 0},
+        {{"7", "12:00:02.00", ""}, {}, 0, 0},
+        {{"nobody", "", ""}, {}, 0, 0},
+        {{"", "", "", true}, {4}, 0, 1},
+        {{"KV00007", "", "", true}, {4}, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.search.term + " " + c.search.fromRaceTime + "-" + c.search.toRaceTime);
+        const auto keys = reader.Find(c.search, error);
+        ASSERT_TRUE(keys) << error;
+        EXPECT_EQ(keys->ids, c.ids);
+        EXPECT_EQ(keys->forwarded, c.forwarded);
+        EXPECT_EQ(keys->heldByClosedFlow, c.held);
+    }
+
+    const auto all = reader.Find({}, error);
+    ASSERT_TRUE(all);
+    EXPECT_FALSE(all->isList);
+    ASSERT_EQ(all->Count(), 6u);
+    const auto rows = reader.Rows(*all, 0, 10, error);
+    ASSERT_EQ(rows.size(), 6u);
+    const PassingState states[] = {PassingState::Sent,         PassingState::Waiting,
+                                   PassingState::Resend,       PassingState::FlowClosed,
+                                   PassingState::NotForwarded, PassingState::SentAsBib};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].id, static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(rows[i].state, states[i]) << i;
+    }
+    EXPECT_EQ(rows[2].firstSentUtcMs, 1796733009000);
+    EXPECT_EQ(rows[5].asBib, "111");
+    EXPECT_EQ(reader.Rows(*all, 3, 10, error).size(), 3u);
+    EXPECT_TRUE(reader.Rows(*all, 6, 10, error).empty());
+
+    JournalRowReader missing;
+    EXPECT_FALSE(missing.Open(folder.Path() + "/none.db", error));
+    EXPECT_FALSE(missing.Find({}, error));
 }
 
 // Passings forwarded under their chip codes are found until a line sends them with a bib;

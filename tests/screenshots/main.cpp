@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include "app/Configuration.h"
 #include "app/Core.h"
 #include "base/CalendarText.h"
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/SettingsStore.h"
 #include "base/Texts.h"
@@ -37,6 +39,7 @@
 #include "ui/CDlgInsertTimeNew.h"
 #include "ui/CMainFrame.h"
 #include "ui/CTorvaneDlg.h"
+#include "ui/JournalWindow.h"
 #include "ui/Resources.h"
 #include "widgets/CBalloonHelp.h"
 #include "widgets/CTrayIcon.h"
@@ -210,6 +213,26 @@ private:
     test::TcpClient source_;
 };
 
+// The journal window after the race start, with a passing kept back while the flow was closed
+// and the known chip's rows chosen.
+bool SaveJournalWindow(Core& core, const QString& outputFolder) {
+    ReceivedPassing held;
+    held.source = "Loop1";
+    held.chip = "KV00142";
+    held.timeField = "12:06:01.500";
+    held.record = Record(held.chip, held.timeField);
+    held.boxDate = "20" + TodayDateText().substr(2);
+    held.receivedUtcMs = clock::NowMs();
+    core.SetFlowOpen(false);
+    core.Processor().ProcessPassing(held);
+    core.FlushJournal();
+    core.SetFlowOpen(true);
+    JournalWindow window(core);
+    if (!WaitUntil([&] { return !window.IsSearching(); })) return false;
+    window.Table()->selectRow(1);
+    return Save(Framed(window, Grab(window)), outputFolder, "journal-window");
+}
+
 int Run(const QString& outputFolder) {
     QDir().mkpath(outputFolder);
     test::ScriptedDialogs dialogs;
@@ -232,6 +255,7 @@ int Run(const QString& outputFolder) {
         ok &= Save(Framed(activity, Grab(activity)), outputFolder, "activity-window");
         activity.SetTrayAvailability([] { return false; });
         ok &= Save(Framed(activity, Grab(activity)), outputFolder, "activity-window-no-tray");
+        ok &= SaveJournalWindow(core, outputFolder);
     }
     activity.hide();
 

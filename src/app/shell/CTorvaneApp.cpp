@@ -15,6 +15,7 @@ namespace torvane {
 CTorvaneApp::~CTorvaneApp() {
     // The windows go before the core whose lists they show.
     status_.Attach(nullptr, nullptr);
+    journalWindow_.reset();
     activity_.reset();
     mainFrame_.reset();
 }
@@ -73,6 +74,7 @@ bool CTorvaneApp::InitInstance() {
     status_.Attach(mainFrame_.get(), activity_.get());
     manualInput_.SetTarget(std::make_unique<ManualDetectionDialogInput>(*core_, activity_.get()));
     activity_->SetConfigureHandler([this] { Configure(*core_, activity_.get()); });
+    activity_->SetJournalHandler([this] { ShowJournalWindow(); });
     activity_->SetExitHandler([this] { mainFrame_->OnCommand(CMainFrame::kExit); });
     core_->RefreshButtons();
     activity_->ShowAtStart(core_->State().openWindowAtStartup);
@@ -106,8 +108,20 @@ void CTorvaneApp::ShowStartBalloon() {
     mainFrame_->ShowTrayBalloon(core_->State().flowOpen ? 132 : 141, text);
 }
 
+void CTorvaneApp::ShowJournalWindow() {
+    if (journalWindow_) {
+        journalWindow_->Reopen();
+    } else {
+        journalWindow_ = std::make_unique<JournalWindow>(*core_);
+    }
+    journalWindow_->show();
+    journalWindow_->raise();
+    journalWindow_->activateWindow();
+}
+
 int CTorvaneApp::ExitInstance() {
     if (!startupComplete_) return 0;
+    journalWindow_.reset();  // its reads and export end before the core does
     core_->Shutdown();
     WriteStopLine();
     return 0;

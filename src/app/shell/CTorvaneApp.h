@@ -10,6 +10,7 @@
 #include "ui/CMainFrame.h"
 #include "ui/CTorvaneDlg.h"
 #include "ui/DesktopPorts.h"
+#include "ui/JournalWindow.h"
 #include "web/WebFrontEnd.h"
 
 namespace torvane {
@@ -43,6 +44,7 @@ public:
 
 private:
     void ShowStartBalloon();
+    void ShowJournalWindow();
 
     StartOptions options_;
     SingleInstance instance_;
@@ -53,6 +55,7 @@ private:
     std::unique_ptr<WebFrontEnd> web_;  // ends before the core it reads
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CTorvaneDlg> activity_;
+    std::unique_ptr<JournalWindow> journalWindow_;  // made at its first opening
     std::unique_ptr<SignalBridge> signals_;
     bool startupComplete_ = false;
     bool closedForGood_ = false;
