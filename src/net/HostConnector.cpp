@@ -179,7 +179,6 @@ int HostConnector::ConnectOnce(const HostTarget& tried, std::uint64_t run) const
         CloseSocket(socket);
         return -1;
     }
-    SendWithoutDelay(socket);
     return socket;
 }
 
