@@ -38,6 +38,14 @@ std::string NewRaceQuestion() {
               "dossier Journals.");
 }
 
+bool AskAndStartNewRace(Core& core) {
+    if (!core.Dialogs().AskYesNo(NewRaceQuestion())) return false;
+    std::string message;
+    const bool started = StartNewRace(core, message);
+    core.Dialogs().ShowMessage(message, started ? MessageIcon::Information : MessageIcon::Warning);
+    return started;
+}
+
 std::string KeptJournalsFolder() {
     return GetDataFolder() + "/Journals";
 }

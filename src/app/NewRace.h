@@ -17,6 +17,9 @@ bool StartNewRace(Core& core, std::string& message);
 
 // The question asked before a new race starts.
 std::string NewRaceQuestion();
+// The command of the windows and the tray menu: asks, starts the new race on a yes, and shows
+// what came of it; true when it started.
+bool AskAndStartNewRace(Core& core);
 
 // What `status` tells of the race's journal: when it began, its passings and its size.
 std::string RaceJournalText(Core& core);

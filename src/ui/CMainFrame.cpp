@@ -231,10 +231,7 @@ void CMainFrame::Disconnect() {
 }
 
 void CMainFrame::NewRace() {
-    if (!core_.Dialogs().AskYesNo(NewRaceQuestion())) return;
-    std::string message;
-    const bool started = StartNewRace(core_, message);
-    core_.Dialogs().ShowMessage(message, started ? MessageIcon::Information : MessageIcon::Warning);
+    AskAndStartNewRace(core_);
 }
 
 void CMainFrame::Exit() {

@@ -174,6 +174,8 @@ void JournalWindow::BuildControls() {
     connect(AddButton(*actions, Text("Export to CSV...", "Exporter en CSV..."), "export"),
             &QPushButton::clicked, this, [this] { ExportShown(); });
     actions->addStretch();
+    connect(AddButton(*actions, Text("New race...", "Nouvelle course..."), "newRace"),
+            &QPushButton::clicked, this, [this] { AskAndStartNewRace(core_); });
     connect(AddButton(*actions, Text("Close", "Fermer"), "close"), &QPushButton::clicked, this,
             &QWidget::close);
     layout->addLayout(actions);

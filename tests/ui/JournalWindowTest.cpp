@@ -5,6 +5,7 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTableView>
 #include <cstdio>
 
@@ -261,8 +262,12 @@ TEST_F(JournalWindowRaceTest, ANewRaceGoesAheadWithTheWindowOpenWhichThenShowsTh
     JournalWindow window(harness.core());
     ASSERT_TRUE(Searched(window));
     ASSERT_EQ(window.Model().rowCount(), 1);
-    std::string message;
-    ASSERT_TRUE(StartNewRace(harness.core(), message)) << message;
+    const std::size_t shown = harness.dialogs.messages.size();
+    harness.dialogs.answers = {true};
+    window.findChild<QPushButton*>("newRace")->click();
+    ASSERT_EQ(harness.dialogs.messages.size(), shown + 1);
+    const std::string message = harness.dialogs.messages.back();
+    ASSERT_EQ(harness.dialogs.icons.back(), MessageIcon::Information) << message;
     EXPECT_TRUE(WaitUntil([&] { return !window.IsSearching() && window.Model().rowCount() == 0; }));
     Pass("KV00007", "12:00:02.000", false);
     ASSERT_TRUE(window.Search() && Searched(window));
