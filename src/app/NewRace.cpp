@@ -22,12 +22,7 @@ bool Refuse(const std::string& reason, std::string& message) {
 
 // "YYYY-MM-DD HH:MM:SS", local time.
 std::string LocalText(std::int64_t utcMs) {
-    const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
+    return clock::LocalTimeText(utcMs, "%Y-%m-%d %H:%M:%S");
 }
 
 }  // namespace

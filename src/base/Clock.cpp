@@ -38,6 +38,13 @@ bool LocalTime(std::int64_t seconds, std::tm& out) {
     return localtime_r(&t, &out) != nullptr;
 }
 
+std::string LocalTimeText(std::int64_t utcMs, const char* format) {
+    std::tm local{};
+    char text[64] = "";
+    if (LocalTime(utcMs / 1000, local)) std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
 void SetNowForTesting(Instant instant) {
     std::lock_guard lock(fixedMutex);
     fixed = true;

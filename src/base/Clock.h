@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 // The one place the program reads the time from. Tests set it, so midnight, race days
 // and time-outs are tested without waiting.
@@ -21,6 +22,8 @@ int UtcOffsetSeconds(std::int64_t seconds);
 
 // Local broken-down time of an absolute instant; false when the conversion fails.
 bool LocalTime(std::int64_t seconds, std::tm& out);
+// An absolute instant (ms) in local time, written with a strftime format.
+std::string LocalTimeText(std::int64_t utcMs, const char* format);
 
 // Freezes the clock at the given instant (until AdvanceBy or UseSystemClock).
 void SetNowForTesting(Instant instant);

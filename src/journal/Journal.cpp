@@ -105,12 +105,8 @@ bool Journal::OpenFile(const std::string& path, std::string& error) {
 // The damaged file and what SQLite kept beside it go to one name that says when; the next
 // opening starts a new journal.
 bool Journal::KeepDamagedFileAside(std::string& error) {
-    const std::time_t now = static_cast<std::time_t>(clock::NowMs() / 1000);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string aside = path_ + ".damaged-" + stamp;
+    const std::string aside =
+        path_ + ".damaged-" + clock::LocalTimeText(clock::NowMs(), "%Y%m%d-%H%M%S");
     if (std::rename(path_.c_str(), aside.c_str()) != 0) {
         error = Format("%s: %s", aside.c_str(), std::strerror(errno));
         return false;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <utility>
 
+#include "base/Clock.h"
 #include "base/Texts.h"
 
 namespace torvane {
@@ -29,9 +30,7 @@ std::string TimeText(std::int64_t utcMs, std::int64_t offsetSeconds) {
 }
 
 std::int64_t LocalOffsetAt(std::int64_t utcMs) {
-    const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
-    std::tm tm{};
-    return localtime_r(&seconds, &tm) ? tm.tm_gmtoff : 0;
+    return clock::UtcOffsetSeconds(utcMs / 1000);
 }
 
 // A CSV field as spreadsheets read it: quoted when it holds a separator, a quote or a line end.
@@ -234,26 +233,32 @@ JournalReadResult ReadForwardedSpan(
     return result;
 }
 
-JournalReadResult ReadForwardedPassings(
-    const std::string& journalPath, const std::vector<std::int64_t>& ids, std::size_t chunkRows,
-    const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
-    const std::atomic<bool>* cancelled) {
+namespace {
+
+// One row per chosen passing, read with `sql` (its id bound as ?1, then `bindMore`) and handed
+// on in chunks; ids without a row are skipped.
+template <typename Row>
+JournalReadResult ReadByIds(const std::string& journalPath, const char* sql,
+                            const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+                            const std::function<bool(std::vector<Row>)>& onChunk,
+                            const std::atomic<bool>* cancelled,
+                            const std::function<void(SqliteStatement&)>& bindMore,
+                            const std::function<Row(std::int64_t, const SqliteStatement&)>& row) {
     JournalReadResult result;
     SqliteDatabase database;
     SqliteStatement query;
     if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
-        !query.Prepare(database,
-                       "SELECT line FROM host_line WHERE passing_id = ?1 ORDER BY seq LIMIT 1",
-                       result.error)) {
+        !query.Prepare(database, sql, result.error)) {
         return result;
     }
-    std::vector<ForwardedDetection> chunk;
+    std::vector<Row> chunk;
     bool going = true;
     for (std::size_t i = 0; going && i < ids.size() && !Cancelled(cancelled); ++i) {
         query.Reset();
         query.Bind(1, ids[i]);
+        bindMore(query);
         if (query.Step()) {
-            chunk.push_back({ids[i], query.Text(0)});
+            chunk.push_back(row(ids[i], query));
             ++result.rows;
         }
         if (query.Failed()) break;
@@ -268,42 +273,40 @@ JournalReadResult ReadForwardedPassings(
     return result;
 }
 
+}  // namespace
+
+JournalReadResult ReadForwardedPassings(
+    const std::string& journalPath, const std::vector<std::int64_t>& ids, std::size_t chunkRows,
+    const std::function<bool(std::vector<ForwardedDetection>)>& onChunk,
+    const std::atomic<bool>* cancelled) {
+    return ReadByIds<ForwardedDetection>(
+        journalPath, "SELECT line FROM host_line WHERE passing_id = ?1 ORDER BY seq LIMIT 1", ids,
+        chunkRows, onChunk, cancelled, [](SqliteStatement&) {},
+        [](std::int64_t id, const SqliteStatement& query) {
+            return ForwardedDetection{id, query.Text(0)};
+        });
+}
+
 JournalReadResult ReadHeldPassings(const std::string& journalPath,
                                    const std::vector<std::int64_t>& ids, std::size_t chunkRows,
                                    const std::function<bool(std::vector<HeldPassing>)>& onChunk,
                                    const std::atomic<bool>* cancelled) {
-    JournalReadResult result;
-    SqliteDatabase database;
-    SqliteStatement query;
-    if (!database.OpenReadOnly(journalPath, kBusyMs, result.error) ||
-        !query.Prepare(database,
-                       "SELECT kind, source, record, chip, box_date, received_ms FROM passing p "
-                       "WHERE id = ?1 AND reason = ?2 AND NOT EXISTS(SELECT 1 FROM host_line h "
-                       "WHERE h.passing_id = p.id)",
-                       result.error)) {
-        return result;
-    }
-    std::vector<HeldPassing> chunk;
-    bool going = true;
-    for (std::size_t i = 0; going && i < ids.size() && !Cancelled(cancelled); ++i) {
-        query.Reset();
-        query.Bind(1, ids[i]);
-        query.Bind(2, std::string_view(not_forwarded::kFlowClosed));
-        if (query.Step()) {
-            chunk.push_back({ids[i], static_cast<PassingKind>(query.Int(0)), query.Text(1),
-                             query.Text(2), query.Text(3), query.Text(4), query.Int(5)});
-            ++result.rows;
-        }
-        if (query.Failed()) break;
-        if (chunk.size() >= chunkRows) going = onChunk(std::exchange(chunk, {}));
-    }
-    if (query.Failed()) {
-        result.error = database.LastError();
-    } else if (!going || Cancelled(cancelled) || (!chunk.empty() && !onChunk(std::move(chunk)))) {
-        result.error = "stopped";
-    }
-    result.done = result.error.empty();
-    return result;
+    return ReadByIds<HeldPassing>(
+        journalPath,
+        "SELECT kind, source, record, chip, box_date, received_ms FROM passing p "
+        "WHERE id = ?1 AND reason = ?2 AND NOT EXISTS(SELECT 1 FROM host_line h "
+        "WHERE h.passing_id = p.id)",
+        ids, chunkRows, onChunk, cancelled,
+        [](SqliteStatement& query) { query.Bind(2, std::string_view(not_forwarded::kFlowClosed)); },
+        [](std::int64_t id, const SqliteStatement& query) {
+            return HeldPassing{id,
+                               static_cast<PassingKind>(query.Int(0)),
+                               query.Text(1),
+                               query.Text(2),
+                               query.Text(3),
+                               query.Text(4),
+                               query.Int(5)};
+        });
 }
 
 JournalReadResult ReadUnknownChipDetections(const std::string& journalPath,

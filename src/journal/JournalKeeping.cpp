@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/Clock.h"
 #include "base/Texts.h"
 #include "journal/SentMarkFile.h"
 #include "journal/SqliteDatabase.h"
@@ -42,12 +43,7 @@ bool MakeStandAlone(const std::string& path, std::string& error) {
 }  // namespace
 
 std::string KeptJournalName(std::int64_t stampUtcMs) {
-    const std::time_t seconds = static_cast<std::time_t>(stampUtcMs / 1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char name[48];
-    std::strftime(name, sizeof name, "Journal-%Y%m%d-%H%M%S", &local);
-    return name;
+    return clock::LocalTimeText(stampUtcMs, "Journal-%Y%m%d-%H%M%S");
 }
 
 bool KeepJournalFile(const std::string& path, const std::string& folder, std::int64_t stampUtcMs,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "base/Clock.h"
 #include "journal/JournalEntry.h"
 #include "ui/UiText.h"
 
@@ -38,11 +39,9 @@ QString LocalClockText(std::int64_t utcMs, int offsetSeconds) {
 QString PassingStateText(const JournalRow& row) {
     switch (row.state) {
         case PassingState::Sent: {
-            const std::time_t seconds = static_cast<std::time_t>(*row.firstSentUtcMs / 1000);
-            std::tm tm{};
-            localtime_r(&seconds, &tm);
+            const std::int64_t sentMs = *row.firstSentUtcMs;
             return Text("sent at %1", "envoyée à %1")
-                .arg(LocalClockText(*row.firstSentUtcMs, static_cast<int>(tm.tm_gmtoff)));
+                .arg(LocalClockText(sentMs, clock::UtcOffsetSeconds(sentMs / 1000)));
         }
         case PassingState::SentAsBib:
             return Text("sent again as bib %1", "renvoyée avec le dossard %1")
