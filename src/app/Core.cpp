@@ -220,6 +220,8 @@ void Core::OnTimer(int id) {
         memoryReturn_.ReturnIfQuiet(clock::NowMs());
     } else if (id == kQueryTimer) {
         supervisor_.OnQueryTimer();
+    } else if (id == kHostLingerTimer) {
+        supervisor_.OnLingerTimer();
     } else {
         supervisor_.OnReconnectTimer();
     }

@@ -52,6 +52,7 @@ void LinkSupervisor::OnHostNotice(std::intptr_t notice, std::uint64_t run) {
             state_.hostLinkState = HostLinkState::Disconnected;
             Log(0, Tr("Ostrak Pro disconnected", "+ Déconnecté de Ostrak Pro"));
             outbox_.OnLinkLost();
+            timers_.KillTimer(kHostLingerTimer);
             if (HostLinkWanted()) timers_.SetTimer(kReconnectTimer, kReconnectDelayMs);
             if (wasConnected && state_.myLapsLinkState == MyLapsLinkState::Connected) {
                 warnedOfLoss_ = true;
@@ -83,7 +84,19 @@ void LinkSupervisor::OnReconnectTimer() {
     state_.hostLinkState = HostLinkState::Connecting;
 }
 
+void LinkSupervisor::OnLingerTimer() {
+    timers_.KillTimer(kHostLingerTimer);
+    if (!HostLinkWanted()) hostLink_.StopHostLink();
+}
+
+// The host answers each line with the runner's result: stopping the link the moment the last
+// line has left would lose those answers, so it stays a moment longer.
+void LinkSupervisor::StopOnceAnswered() {
+    if (hostLink_.IsRunning()) timers_.SetTimer(kHostLingerTimer, kHostLingerMs);
+}
+
 void LinkSupervisor::StartLink(int retryDelaySeconds) {
+    timers_.KillTimer(kHostLingerTimer);
     const int port = ReadIniInt("Ostrak", "Port", 8283);
     WriteIniInt("Ostrak", "Port", port);
     const std::string host = ReadIniString("Ostrak", "Host", LoopbackHostName());
@@ -107,7 +120,7 @@ void LinkSupervisor::OnSourceConnected() {
 }
 
 void LinkSupervisor::OnLastSourceGone() {
-    if (outbox_.WaitingCount() == 0) hostLink_.StopHostLink();
+    if (outbox_.WaitingCount() == 0) StopOnceAnswered();
 }
 
 void LinkSupervisor::StartLinkForWaitingLines() {
@@ -134,7 +147,7 @@ void LinkSupervisor::OnDelivered(std::size_t delivered, bool outboxEmpty) {
         if (deliveredAfterLoss_ > 0) status_.ShowTrayBalloon(kInformationIcon, text);
     }
     // Kept up for the waiting lines only: the link is no longer needed.
-    if (state_.myLapsLinkState != MyLapsLinkState::Connected) hostLink_.StopHostLink();
+    if (state_.myLapsLinkState != MyLapsLinkState::Connected) StopOnceAnswered();
     ShowWaitingCount();
 }
 
@@ -194,6 +207,7 @@ bool LinkSupervisor::IsAnyLinkActive() const {
 void LinkSupervisor::DisconnectAll() {
     if (state_.hostLinkState != HostLinkState::Disconnected) {
         timers_.KillTimer(kQueryTimer);
+        timers_.KillTimer(kHostLingerTimer);
         hostLink_.StopHostLink();
     }
     if (state_.myLapsLinkState != MyLapsLinkState::Waiting) listener_.CloseAllSourceConnections();

@@ -20,6 +20,8 @@ class LinkSupervisor {
 public:
     static constexpr int kQueryDelayMs = 300;
     static constexpr int kReconnectDelayMs = 10000;
+    // How long a link no longer needed stays up for the host's answers to the last lines.
+    static constexpr int kHostLingerMs = 3000;
     static constexpr int kReconnectRetryDelaySeconds = 2;
     static constexpr int kSourceRetryDelaySeconds = 30;
     static constexpr int kWarningIcon = 136;
@@ -33,6 +35,7 @@ public:
     void OnHostNotice(std::intptr_t notice, std::uint64_t run = 0);
     void OnQueryTimer();
     void OnReconnectTimer();
+    void OnLingerTimer();
 
     // A source connected: the host link is started with the host and port of the settings.
     void OnSourceConnected();
@@ -55,6 +58,7 @@ public:
 private:
     void StartLink(int retryDelaySeconds);
     bool HostLinkWanted() const;
+    void StopOnceAnswered();
     void ShowWaitingCount();
 
     RunningState& state_;

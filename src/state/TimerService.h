@@ -11,6 +11,7 @@ namespace torvane {
 inline constexpr int kRaceDayTimer = 33861;
 inline constexpr int kQueryTimer = 34146;
 inline constexpr int kReconnectTimer = 34160;
+inline constexpr int kHostLingerTimer = 34161;
 
 // Window-style timers: SetTimer(id, ms) (re)starts a periodic timer, KillTimer stops it; each
 // expiry calls the handler with the id.

@@ -9,6 +9,7 @@
 #include "base/Clock.h"
 #include "base/PostedMessage.h"
 #include "base/SettingsStore.h"
+#include "host/LinkSupervisor.h"
 #include "journal/SqliteDatabase.h"
 #include "net/MyLapsMessage.h"
 #include "support/CoreHarness.h"
@@ -166,7 +167,9 @@ TEST_F(JournalDeliveryTest, WaitingLinesAreCountedAtStartUpAndSent) {
     ASSERT_TRUE(back.WaitForLines(2));
     EXPECT_EQ(back.Lines()[0], "AddDagClock(1\tLoop1\tKV00001\t1\t12:00:01.00)");
     ASSERT_TRUE(WaitUntil([&] { return harness.core().WaitingDetectionCount() == 0; }));
-    // No source: once they have gone, the link is no longer needed.
+    // No source: once they have gone and the host has had time to answer, the link closes.
+    ASSERT_TRUE(WaitUntil([&] { return harness.timers.IsTimerActive(kHostLingerTimer); }));
+    harness.timers.Advance(LinkSupervisor::kHostLingerMs);
     EXPECT_TRUE(WaitUntil(
         [&] { return harness.core().State().hostLinkState == HostLinkState::Disconnected; }));
 }

@@ -4,6 +4,7 @@
 
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
+#include "host/LinkSupervisor.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
 #include "support/LoopbackSockets.h"
@@ -130,8 +131,11 @@ TEST_F(OutboxTest, TheBacklogIsLoggedWhenItStartsToGrowAndWhenTheHostIsBack) {
 TEST_F(OutboxTest, WithoutASourceTheLinkStopsOnceTheBacklogHasGone) {
     Pass("AA00001", "12:00:01.000");
     harness.core().Host().StartHostLink("127.0.0.1", host.Port(), 1);
-    // The link may well be over before the host has looked: its line has arrived all the same.
     ASSERT_TRUE(host.WaitForLines(1));
+    // It stays a moment for the host's answer, then closes.
+    ASSERT_TRUE(WaitUntil([&] { return harness.timers.IsTimerActive(kHostLingerTimer); }));
+    EXPECT_TRUE(harness.core().Host().IsRunning());
+    harness.timers.Advance(LinkSupervisor::kHostLingerMs);
     ASSERT_TRUE(WaitUntil(
         [&] { return harness.core().State().hostLinkState == HostLinkState::Disconnected; }));
     EXPECT_FALSE(harness.timers.IsTimerActive(kReconnectTimer));

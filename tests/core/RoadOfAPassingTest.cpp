@@ -4,6 +4,7 @@
 
 #include "base/Clock.h"
 #include "base/SettingsStore.h"
+#include "host/LinkSupervisor.h"
 #include "support/CoreHarness.h"
 #include "support/LoopbackPeer.h"
 #include "tables/DagTable.h"
@@ -87,6 +88,9 @@ TEST(RoadOfAPassingTest, FromTheSourceToTheHostAndBackIntoTheSummary) {
         EXPECT_LT(last, ack);
     }
 
+    // The source leaves before the host has answered: the link waits for the answers.
+    source.Close();
+    ASSERT_TRUE(WaitUntil([&] { return harness.timers.IsTimerActive(kHostLingerTimer); }));
     ASSERT_TRUE(host.Send("NFO:5 Marathon de Lyon\n" + ResultAnswer(7, "Martin", "Anne", 3) +
                           ResultAnswer(8, "Durand", "Paul", -5)));
     auto& summary = harness.core().Lists().summary;
@@ -105,8 +109,8 @@ TEST(RoadOfAPassingTest, FromTheSourceToTheHostAndBackIntoTheSummary) {
     EXPECT_TRUE(WaitUntil([&] { return logged("$$$ Nom de la compétition: Marathon de Lyon"); }));
     EXPECT_TRUE(WaitUntil([&] { return logged("------------------------ Coureur inconnu"); }));
 
-    // The source leaves: the host link closes with it.
-    source.Close();
+    // Then it closes.
+    harness.timers.Advance(LinkSupervisor::kHostLingerMs);
     ASSERT_TRUE(WaitUntil(
         [&] { return harness.core().State().hostLinkState == HostLinkState::Disconnected; }));
     EXPECT_EQ(harness.core().State().myLapsLinkState, MyLapsLinkState::Waiting);
