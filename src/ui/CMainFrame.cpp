@@ -152,6 +152,7 @@ std::unique_ptr<QMenu> CMainFrame::BuildTrayMenu() {
     AddCommand(*menu,
                Text("Disconnect from MyLaps and Ostrak Pro", "Déconnexion de MyLaps et Ostrak Pro"),
                kDisconnect);
+    AddCommand(*menu, Text("Passing journal...", "Journal des passages..."), kJournal);
     AddCommand(*menu, Text("New race...", "Nouvelle course..."), kNewRace);
     menu->addSeparator();
     AddCommand(*menu, Text("Exit", "Quitter"), kExit);
@@ -206,6 +207,9 @@ void CMainFrame::OnCommand(int command) {
             break;
         case kDisconnect:
             Disconnect();
+            break;
+        case kJournal:
+            if (activity_.showJournal) activity_.showJournal();
             break;
         case kNewRace:
             NewRace();

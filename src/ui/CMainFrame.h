@@ -28,6 +28,7 @@ public:
         kExit = 32774,
         kDisconnect = 32788,
         kNewRace = 32790,
+        kJournal = 32791,
         kAbout = 57664
     };
 
@@ -36,6 +37,7 @@ public:
         std::function<bool()> exists;
         std::function<void()> show;
         std::function<void()> savePosition;
+        std::function<void()> showJournal;
     };
 
     CMainFrame(Core& core, ActivityWindowHooks activity);

@@ -67,6 +67,27 @@ void JournalTableModel::SetKeys(JournalKeys keys) {
     endResetModel();
 }
 
+void JournalTableModel::Extend(JournalKeys keys) {
+    const bool grows = keys_.Count() == 0 || (!keys_.isList && !keys.isList &&
+                                              keys.first == keys_.first && keys.last >= keys_.last);
+    if (!grows) {
+        SetKeys(std::move(keys));
+        return;
+    }
+    const int before = rowCount();
+    const int after = static_cast<int>(std::min<std::size_t>(keys.Count(), INT32_MAX));
+    if (after > before) beginInsertRows({}, before, after - 1);
+    keys_ = std::move(keys);
+    if (after > before) endInsertRows();
+    ReadAgain();
+}
+
+void JournalTableModel::ReadAgain() {
+    pages_.clear();
+    recent_.clear();
+    if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
+}
+
 const std::vector<JournalRow>* JournalTableModel::Page(int page) const {
     const auto found = pages_.find(page);
     if (found != pages_.end()) {

@@ -23,6 +23,11 @@ public:
     void SetReader(JournalRowReader* reader) { reader_ = reader; }
     // Shows the passings of a search.
     void SetKeys(JournalKeys keys);
+    // The whole journal again, `keys` as it stands now: passings journaled since are added
+    // below the rows shown, which keep their place and selection; their states are read again.
+    void Extend(JournalKeys keys);
+    // Reads the shown rows again (their states change as lines reach the host).
+    void ReadAgain();
     const JournalKeys& Keys() const { return keys_; }
     // The row at `index`, read when it is not in the cache; null when it cannot be read.
     const JournalRow* RowAt(int row) const;

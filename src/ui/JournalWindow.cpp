@@ -27,6 +27,7 @@ namespace {
 
 // More chosen rows than this are sent again as a search, not row by row.
 constexpr int kMostChosenRows = 5000;
+constexpr int kRefreshMs = 2000;
 constexpr int kProgramIcon = 128;
 
 QPushButton* AddButton(QBoxLayout& row, const QString& text, const char* name) {
@@ -46,8 +47,8 @@ QLineEdit* AddField(QBoxLayout& row, const QString& label, const char* name, int
     return field;
 }
 
-}  // namespace
-
+// "HH:MM[:SS]" of a race-time span end as the journal's race-time text ("HH:MM:SS.hh"), the
+// first or the last hundredth of that second; nothing when the text is not such a time.
 std::optional<std::string> RaceTimeBound(const QString& text, bool last) {
     const auto seconds = ParseSpanTime(text.trimmed().toStdString());
     if (!seconds) return std::nullopt;
@@ -55,6 +56,8 @@ std::optional<std::string> RaceTimeBound(const QString& text, bool last) {
                              *seconds % 60, last ? "99" : "00")
         .toStdString();
 }
+
+}  // namespace
 
 JournalWindow::JournalWindow(Core& core, QWidget* parent)
     : QWidget(parent, Qt::Window), core_(core), actions_(core) {
@@ -77,6 +80,11 @@ JournalWindow::JournalWindow(Core& core, QWidget* parent)
     core_.AddJournalReleaseHook([window = QPointer<JournalWindow>(this)] {
         if (window) window->ReleaseJournal();
     });
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, [this] {
+        if (isVisible()) RefreshShown();
+    });
+    refresh_.start();
     Reopen();
 }
 
@@ -219,6 +227,32 @@ bool JournalWindow::Search() {
             Qt::QueuedConnection);
     });
     return true;
+}
+
+// Counting a million rows is a worker's job, as a search is, not the window thread's.
+void JournalWindow::RefreshShown() {
+    if (kept_ || searching_ > 0 || !reader_.IsOpen()) return;
+    if (!shown_.MatchesAll()) {
+        model_.ReadAgain();
+        return;
+    }
+    const int generation = generation_;
+    ++searching_;
+    pool_.start([this, generation, path = path_] {
+        JournalRowReader reader;
+        std::string error;
+        std::optional<JournalKeys> keys;
+        if (reader.Open(path, error)) keys = reader.Find(JournalSearch{}, error);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, keys = std::move(keys)]() mutable {
+                --searching_;
+                if (generation != generation_ || !keys) return;
+                model_.Extend(std::move(*keys));
+                ShowCount();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void JournalWindow::ShowKeys(std::optional<JournalKeys> keys, const std::string& error) {

@@ -44,6 +44,8 @@ public:
     void ReleaseJournal();
     // Runs the search the fields describe; false (with the reason shown) when they are not one.
     bool Search();
+    // New passings of the whole journal, new states of shown rows; every 2 s while shown.
+    void RefreshShown();
     bool IsSearching() const { return searching_ > 0; }
     bool IsExporting() const { return export_.IsRunning(); }
     const JournalTableModel& Model() const { return model_; }
@@ -79,6 +81,7 @@ private:
     JournalSearch shown_;
     int generation_ = 0;
     int searching_ = 0;
+    QTimer refresh_;
 
     QLineEdit* term_ = nullptr;
     QLineEdit* from_ = nullptr;
@@ -88,12 +91,7 @@ private:
     QLabel* status_ = nullptr;
     QPushButton* resendSearch_ = nullptr;
     JournalCsvExport export_;
-    QThreadPool
-        pool_;  // searches and the export; last: its tasks are waited for before the rest goes
+    QThreadPool pool_;  // searches and the export; last: its tasks end before the rest goes
 };
-
-// "HH:MM[:SS]" of a race-time span end as the journal's race-time text ("HH:MM:SS.hh"), the
-// first or the last hundredth of that second; nothing when the text is not such a time.
-std::optional<std::string> RaceTimeBound(const QString& text, bool last);
 
 }  // namespace torvane

@@ -255,6 +255,22 @@ TEST_F(JournalWindowRaceTest, ChosenRowsAndSearchesAreSentAgainOnceAfterAYes) {
     EXPECT_EQ(window.Model().RowAt(2)->bib, "7");
 }
 
+// An open window adds the passings journaled since below its rows, whose choice stays.
+TEST_F(JournalWindowRaceTest, PassingsJournaledSinceAppearWithoutASearch) {
+    Pass("KV00007", "12:00:01.000", true);
+    JournalWindow window(harness.core());
+    ASSERT_TRUE(Searched(window));
+    Choose(window, {0});
+    Pass("KV00007", "12:00:02.000", false);
+    Pass("ZZ00001", "12:00:03.000", true);
+    window.RefreshShown();
+    ASSERT_TRUE(WaitUntil([&] { return window.Model().rowCount() == 3; }));
+    EXPECT_EQ(window.Table()->selectionModel()->selectedRows(),
+              QModelIndexList{window.Model().index(0, 0)});
+    EXPECT_EQ(window.Model().RowAt(1)->state, PassingState::FlowClosed);
+    EXPECT_EQ(window.StatusText().toStdString(), "Passages dans le journal : 3");
+}
+
 // An open window does not stand in the way of a new race: it lets the file go, then shows the
 // new race's journal; the ended race's journal opens in it read only.
 TEST_F(JournalWindowRaceTest, ANewRaceGoesAheadWithTheWindowOpenWhichThenShowsTheNewJournal) {

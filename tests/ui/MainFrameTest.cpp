@@ -34,7 +34,8 @@ protected:
             *harness.core,
             CMainFrame::ActivityWindowHooks{[this] { return activityExists; },
                                             [this] { calls.push_back("show activity"); },
-                                            [this] { calls.push_back("save position"); }});
+                                            [this] { calls.push_back("save position"); },
+                                            [this] { calls.push_back("show journal"); }});
         made->isCtrlHeld = [this] { return ctrlHeld; };
         made->isTrayAvailable = [] { return true; };
         made->onClosedForGood = [this] { calls.push_back("closed for good"); };
@@ -59,6 +60,7 @@ TEST_F(MainFrameTest, TrayMenuHoldsTheFrenchCommandsInOrderWithTheFirstAsBoldDef
     };
     const Item expected[] = {{"Afficher la fenêtre d'activité", CMainFrame::kDisplayActivity},
                              {"Déconnexion de MyLaps et Ostrak Pro", CMainFrame::kDisconnect},
+                             {"Journal des passages...", CMainFrame::kJournal},
                              {"Nouvelle course...", CMainFrame::kNewRace},
                              {nullptr, 0},
                              {"Quitter", CMainFrame::kExit},
@@ -99,17 +101,19 @@ TEST_F(MainFrameTest, DisconnectIsEnabledOnlyWithTheActivityWindowAndAnActiveLin
         const auto menu = frame->BuildTrayMenu();
         const QList<QAction*> actions = menu->actions();
         EXPECT_EQ(actions[1]->isEnabled(), c.enabled);
-        for (const int always : {0, 2, 4, 6}) EXPECT_TRUE(actions[always]->isEnabled()) << always;
+        for (const int always : {0, 2, 3, 5, 7})
+            EXPECT_TRUE(actions[always]->isEnabled()) << always;
     }
 }
 
 TEST_F(MainFrameTest, MenuCommandsReachTheFrame) {
     const auto menu = frame->BuildTrayMenu();
     menu->actions()[0]->trigger();
-    EXPECT_EQ(calls, Calls{"show activity"});
+    menu->actions()[2]->trigger();
+    EXPECT_EQ(calls, (Calls{"show activity", "show journal"}));
 
     harness.dialogs.answers = {false};
-    menu->actions()[4]->trigger();
+    menu->actions()[5]->trigger();
     EXPECT_EQ(harness.dialogs.questions, std::vector<std::string>{kExitQuestion});
 
     QString aboutTitle;
@@ -117,7 +121,7 @@ TEST_F(MainFrameTest, MenuCommandsReachTheFrame) {
         aboutTitle = dialog.windowTitle();
         dialog.accept();
     });
-    menu->actions()[6]->trigger();
+    menu->actions()[7]->trigger();
     EXPECT_EQ(aboutTitle, "A propos de Torvane");
 }
 

@@ -49,7 +49,8 @@ bool CTorvaneApp::InitInstance() {
                                                 [this] { activity_->PopFront(); },
                                                 [this] {
                                                     if (activity_) activity_->SaveWindowPosition();
-                                                }});
+                                                },
+                                                [this] { ShowJournalWindow(); }});
     mainFrame_->hide();
     // The frame has decided: the program ends. quit() would first ask every window to close,
     // and the activity window refuses where it minimises instead of hiding.
