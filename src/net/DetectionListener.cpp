@@ -314,8 +314,12 @@ int DetectionListener::ListeningPort() const {
 }
 
 void DetectionListener::SendMyLapsReply(const MyLapsMessage& message) {
-    if (!impl_->listening || message.reply.empty()) return;
-    impl_->QueueReply(message.connection, message.reply + "$");
+    SendMyLapsReply(message.connection, message.reply);
+}
+
+void DetectionListener::SendMyLapsReply(ConnectionId connection, const std::string& reply) {
+    if (!impl_->listening || reply.empty()) return;
+    impl_->QueueReply(connection, reply + "$");
 }
 
 int DetectionListener::CloseAllSourceConnections() {

@@ -285,7 +285,7 @@ int Run(const QString& outputFolder) {
         ok &= Save(Framed(manualDialog, Grab(manualDialog)), outputFolder, "manual-detection");
     }
 
-    CMainFrame frame(core, {[] { return true; }, [] {}, [] {}});
+    CMainFrame frame(core, {[] { return true; }, [] {}, [] {}, [] {}});
     {
         const auto about = frame.CreateAboutBox();
         ok &= Save(Framed(*about, Grab(*about)), outputFolder, "about");

@@ -104,7 +104,8 @@ protected:
         ASSERT_TRUE(serviceSide.registerObject(QLatin1String(DesktopNotifier::kPath), &service,
                                                QDBusConnection::ExportAllSlots));
         frame = std::make_unique<CMainFrame>(
-            *harness.core, CMainFrame::ActivityWindowHooks{[] { return true; }, [] {}, [] {}});
+            *harness.core,
+            CMainFrame::ActivityWindowHooks{[] { return true; }, [] {}, [] {}, [] {}});
         frame->isTrayAvailable = [this] { return trayAvailable; };
         frame->Notifier().UseBus(bus.Connect(QStringLiteral("torvane")));
     }

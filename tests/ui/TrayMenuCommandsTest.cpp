@@ -38,9 +38,9 @@ public:
         core = std::make_unique<Core>(Core::Ports{dialogs, status, manual, &timers});
         core->AttachMessageTarget();
         frame = std::make_unique<CMainFrame>(
-            *core, CMainFrame::ActivityWindowHooks{[this] { return window != nullptr; },
-                                                   [this] { window->PopFront(); },
-                                                   [this] { window->SaveWindowPosition(); }});
+            *core, CMainFrame::ActivityWindowHooks{
+                       [this] { return window != nullptr; }, [this] { window->PopFront(); },
+                       [this] { window->SaveWindowPosition(); }, [] {}});
         frame->isCtrlHeld = [] { return false; };
         frame->onClosedForGood = [this] { closedForGood = true; };
         window = std::make_unique<CTorvaneDlg>(*core);
