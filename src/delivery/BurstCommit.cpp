@@ -5,8 +5,8 @@
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/Texts.h"
-#include "delivery/Outbox.h"
 #include "journal/Journal.h"
+#include "delivery/Outbox.h"
 #include "net/DetectionListener.h"
 #include "net/MyLapsMessage.h"
 
@@ -44,7 +44,7 @@ void BurstCommit::Kick() {
         SendAll(gathering_);
         return;
     }
-    journal_.StartCommit(ReleaseAfterCommit(gathering_));
+    journal_.StartCommit();
     inFlight_ = std::move(gathering_);
     gathering_.clear();
 }
@@ -69,9 +69,9 @@ void BurstCommit::Completed(bool ok, const std::string& error) {
         return;
     }
     if (failing_) EndEpisode();
-    // Only lines whose passings are on disk leave; the acknowledgements have left already.
+    // Only lines whose passings are on disk leave.
     outbox_.HandOver();
-    LogSent(inFlight_);
+    SendAll(inFlight_);
     Kick();
 }
 
@@ -102,27 +102,6 @@ void BurstCommit::EndEpisode() {
                      "acquittés (%zu acquittements retenus)"),
                   withheld_));
     withheld_ = 0;
-}
-
-// The writer thread queues the acknowledgements the moment the commit is on disk: they do not
-// wait for the window thread's turn, which a busy window (lists, answers) can make long.
-std::function<void()> BurstCommit::ReleaseAfterCommit(const Replies& replies) {
-    std::vector<std::pair<ConnectionId, std::string>> wire;
-    wire.reserve(replies.size());
-    for (const DeferredReply& reply : replies) {
-        wire.emplace_back(reply.message->connection, reply.message->reply);
-    }
-    return [&listener = listener_, wire = std::move(wire)] {
-        for (const auto& [connection, reply] : wire) listener.SendMyLapsReply(connection, reply);
-    };
-}
-
-void BurstCommit::LogSent(Replies& replies) {
-    for (DeferredReply& reply : replies) {
-        if (!reply.logBefore.empty()) Log(75, std::move(reply.logBefore));
-        if (!reply.logAfter.empty()) Log(75, std::move(reply.logAfter));
-    }
-    replies.clear();
 }
 
 void BurstCommit::SendAll(Replies& replies) {

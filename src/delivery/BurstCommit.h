@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace torvane {
@@ -17,9 +16,9 @@ struct MyLapsMessage;
 // Lets what a burst of messages produced leave only once it is on disk. At the end of a burst
 // its additions go to the journal's writer thread in one commit, unless a commit is under way:
 // then they gather and go with the next one, so a slow disk makes commits larger, not the
-// window thread slower. When a commit is done, the writer thread queues the acknowledgements it
-// carries to the sources, in the order they were made, and the window thread then hands its
-// host lines to the host link. Replies that acknowledge nothing leave at the end of their burst.
+// window thread slower. When a commit is done, its host lines are handed to the host link and
+// the acknowledgements it carries go to the sources, in the order they were made. Replies that
+// acknowledge nothing leave at the end of their burst.
 //
 // While the journal cannot be written, acknowledgements are held with their messages (which
 // keeps their sources from being read further) and no new line leaves; the commit is tried
@@ -68,8 +67,6 @@ private:
 
     void Kick();
     void Completed(bool ok, const std::string& error);
-    std::function<void()> ReleaseAfterCommit(const Replies& replies);
-    void LogSent(Replies& replies);
     void SendAll(Replies& replies);
     void Send(DeferredReply& reply);
     void StartEpisode(const std::string& error);

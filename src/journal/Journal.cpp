@@ -208,7 +208,7 @@ void Journal::SetCommitFinishedNotice(std::function<void()> notice) {
     writer_.SetFinishedNotice(std::move(notice));
 }
 
-bool Journal::StartCommit(std::function<void()> afterCommit) {
+bool Journal::StartCommit() {
     if (!IsOpen() || CommitInFlight() || !HasPending()) return false;
     // Look-ups after this see the commit's rows once it is done, or find them in flight.
     EndLookups();
@@ -216,7 +216,7 @@ bool Journal::StartCommit(std::function<void()> afterCommit) {
     inFlightKeys_ = std::move(pendingKeys_);
     pending_ = JournalBatch();
     pendingKeys_ = KeyIndex();
-    writer_.Start(inFlight_, std::move(afterCommit));
+    writer_.Start(inFlight_);
     return true;
 }
 

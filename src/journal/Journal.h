@@ -82,9 +82,8 @@ public:
     int CheckpointsDone() const { return writer_.CheckpointsDone(); }
 
     // Hands what gathered to the writer thread; false when a commit is under way already, when
-    // nothing gathered, or when the journal is not open. `afterCommit` runs on the writer
-    // thread as soon as the commit has succeeded, never when it fails.
-    bool StartCommit(std::function<void()> afterCommit = {});
+    // nothing gathered, or when the journal is not open.
+    bool StartCommit();
     bool CommitInFlight() const { return writer_.InFlight(); }
     // The outcome of the commit under way, once it has finished: true when one was taken, with
     // `ok` and the reason of a failure in `error`.

@@ -71,11 +71,10 @@ bool JournalWriter::PrepareStatements(std::string& error) {
                database_, "UPDATE passing SET bib = ?2, race_time = ?3 WHERE id = ?1", error);
 }
 
-void JournalWriter::Start(const JournalBatch& batch, std::function<void()> afterCommit) {
+void JournalWriter::Start(const JournalBatch& batch) {
     {
         std::lock_guard guard(lock_);
         batch_ = &batch;
-        afterCommit_ = std::move(afterCommit);
         inFlight_ = true;
         outcomeReady_ = false;
     }
@@ -130,11 +129,9 @@ void JournalWriter::Loop() {
         if (stop_) return;
         if (batch_) {
             const JournalBatch* batch = std::exchange(batch_, nullptr);
-            const auto afterCommit = std::exchange(afterCommit_, nullptr);
             guard.unlock();
             if (gate_) gate_();
             Outcome outcome = Write(*batch);
-            if (outcome.ok && afterCommit) afterCommit();
             guard.lock();
             outcome_ = std::move(outcome);
             outcomeReady_ = true;

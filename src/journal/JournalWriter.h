@@ -43,9 +43,8 @@ public:
     bool IsOpen() const { return database_.IsOpen(); }
 
     // Commits the batch in one transaction on the thread. The batch must stay as it is until
-    // the outcome is taken. `afterCommit` runs on the thread once the batch is on disk, before
-    // the outcome is ready; `finished` is called on the thread once it is.
-    void Start(const JournalBatch& batch, std::function<void()> afterCommit = {});
+    // the outcome is taken. `finished` is called on the thread once the outcome is ready.
+    void Start(const JournalBatch& batch);
     bool InFlight() const;
     // The outcome of the commit under way once it has finished; false while it runs.
     bool TakeOutcome(Outcome& outcome);
@@ -80,7 +79,6 @@ private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     const JournalBatch* batch_ = nullptr;  // the commit asked for
-    std::function<void()> afterCommit_;
     const std::function<bool(SqliteDatabase&, std::string&)>* work_ = nullptr;
     bool inFlight_ = false;
     bool outcomeReady_ = false;

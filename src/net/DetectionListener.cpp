@@ -314,12 +314,8 @@ int DetectionListener::ListeningPort() const {
 }
 
 void DetectionListener::SendMyLapsReply(const MyLapsMessage& message) {
-    SendMyLapsReply(message.connection, message.reply);
-}
-
-void DetectionListener::SendMyLapsReply(ConnectionId connection, const std::string& reply) {
-    if (!impl_->listening || reply.empty()) return;
-    impl_->QueueReply(connection, reply + "$");
+    if (!impl_->listening || message.reply.empty()) return;
+    impl_->QueueReply(message.connection, message.reply + "$");
 }
 
 int DetectionListener::CloseAllSourceConnections() {

@@ -60,8 +60,6 @@ public:
     // Queues message.reply + "$" for the message's connection if it is still open. Nothing when
     // not listening or the reply is empty.
     void SendMyLapsReply(const MyLapsMessage& message);
-    // The same for a reply already cut from its message; safe from any thread.
-    void SendMyLapsReply(ConnectionId connection, const std::string& reply);
 
     // Closes every open source connection; returns how many.
     int CloseAllSourceConnections();

@@ -93,16 +93,6 @@ bool TcpClient::WaitFor(const std::string& expected, int timeoutMs) {
     return true;
 }
 
-bool TcpClient::WaitWithoutEvents(const std::string& expected, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (received.find(expected) == std::string::npos) {
-        if (elapsed.elapsed() > timeoutMs || !DrainSocket(fd_, received)) return false;
-        ::usleep(1000);
-    }
-    return true;
-}
-
 std::string TcpClient::ReadFor(int timeoutMs) {
     QElapsedTimer elapsed;
     elapsed.start();

@@ -20,8 +20,6 @@ public:
     bool Send(const std::string& bytes);
     // Reads until `received` holds `expected` or the time is up; returns whether it does.
     bool WaitFor(const std::string& expected, int timeoutMs = 5000);
-    // The same without pumping the event loop: the program's window thread is busy meanwhile.
-    bool WaitWithoutEvents(const std::string& expected, int timeoutMs = 5000);
     // Reads whatever arrives within the time.
     std::string ReadFor(int timeoutMs);
     // True once the peer has closed the connection (within the time).
