@@ -179,6 +179,7 @@ int HostConnector::ConnectOnce(const HostTarget& tried, std::uint64_t run) const
         CloseSocket(socket);
         return -1;
     }
+    SendWithoutDelay(socket);
     return socket;
 }
 

@@ -13,8 +13,9 @@ bool SendAll(int fd, const char* data, std::size_t size, std::size_t* sent = nul
 // One blocking receive, retried when interrupted: > 0 bytes read, 0 peer closed, < 0 error.
 ssize_t ReceiveSome(int fd, char* buffer, std::size_t capacity);
 
-// Turns Nagle's algorithm off on a TCP socket: an acknowledgement is a few bytes and must leave
-// at once, not wait for the peer's delayed ACK of the one before (up to 40 ms on Linux).
+// Turns Nagle's algorithm off on a TCP socket: an acknowledgement or a host line is a few
+// bytes and must leave at once, not wait for the peer's delayed ACK of the one before (up to
+// 40 ms on Linux, 200 ms on Windows).
 void SendWithoutDelay(int fd);
 
 // Closes a descriptor; an interrupted close is not retried (Linux has released it anyway).

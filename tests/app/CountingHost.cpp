@@ -34,10 +34,7 @@ void CountingHost::Serve() {
     int client = -1;
     char block[4096];
     while (!stop_) {
-        if (client >= 0 && die_.exchange(false)) {
-            ::close(client);
-            client = -1;
-        }
+        if (client >= 0 && die_.exchange(false)) EndConnection(client);
         pollfd watched{client >= 0 ? client : listener_, POLLIN, 0};
         if (client >= 0 && !reading_) watched.events = 0;
         if (::poll(&watched, 1, 20) <= 0) continue;
@@ -47,13 +44,20 @@ void CountingHost::Serve() {
         }
         const ssize_t received = ::recv(client, block, sizeof block, 0);
         if (received <= 0) {
-            ::close(client);
-            client = -1;
+            EndConnection(client);
             continue;
         }
         Take(block, static_cast<std::size_t>(received));
     }
     if (client >= 0) ::close(client);
+}
+
+// A line cut by the end of its connection is no line: the next connection starts afresh.
+void CountingHost::EndConnection(int& client) {
+    ::close(client);
+    client = -1;
+    std::lock_guard guard(lock_);
+    partial_.clear();
 }
 
 void CountingHost::Take(const char* bytes, std::size_t size) {

@@ -32,6 +32,7 @@ public:
 private:
     void Serve();
     void Take(const char* bytes, std::size_t size);
+    void EndConnection(int& client);
 
     int listener_ = -1;
     std::atomic<bool> reading_{true};
