@@ -208,48 +208,43 @@ bool JournalWindow::Search() {
     search.fromRaceTime = *from;
     search.toRaceTime = *to;
     search.heldOnly = heldOnly_->isChecked();
-    const int generation = ++generation_;
-    ++searching_;
+    ++generation_;
     Say(Text("Searching...", "Recherche..."));
-    pool_.start([this, generation, search, path = path_] {
-        JournalRowReader reader;
-        std::string error;
-        std::optional<JournalKeys> keys;
-        if (reader.Open(path, error)) keys = reader.Find(search, error);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, keys = std::move(keys), error, search]() mutable {
-                --searching_;
-                if (generation != generation_) return;
-                shown_ = search;
-                ShowKeys(std::move(keys), error);
-            },
-            Qt::QueuedConnection);
+    FindOnWorker(search, [this, search](std::optional<JournalKeys> keys, std::string error) {
+        shown_ = search;
+        ShowKeys(std::move(keys), error);
     });
     return true;
 }
 
-// Counting a million rows is a worker's job, as a search is, not the window thread's.
 void JournalWindow::RefreshShown() {
     if (kept_ || searching_ > 0 || !reader_.IsOpen()) return;
     if (!shown_.MatchesAll()) {
         model_.ReadAgain();
         return;
     }
+    FindOnWorker({}, [this](std::optional<JournalKeys> keys, std::string) {
+        if (!keys) return;
+        model_.Extend(std::move(*keys));
+        ShowCount();
+    });
+}
+
+// Searches run on a worker, counting a million rows included: not the window thread's work.
+// `found` runs on the window thread unless a newer search or another file came meanwhile.
+void JournalWindow::FindOnWorker(JournalSearch search, FoundHandler found) {
     const int generation = generation_;
     ++searching_;
-    pool_.start([this, generation, path = path_] {
+    pool_.start([this, generation, search, found = std::move(found), path = path_] {
         JournalRowReader reader;
         std::string error;
         std::optional<JournalKeys> keys;
-        if (reader.Open(path, error)) keys = reader.Find(JournalSearch{}, error);
+        if (reader.Open(path, error)) keys = reader.Find(search, error);
         QMetaObject::invokeMethod(
             this,
-            [this, generation, keys = std::move(keys)]() mutable {
+            [this, generation, found, keys = std::move(keys), error]() mutable {
                 --searching_;
-                if (generation != generation_ || !keys) return;
-                model_.Extend(std::move(*keys));
-                ShowCount();
+                if (generation == generation_) found(std::move(keys), std::move(error));
             },
             Qt::QueuedConnection);
     });

@@ -68,6 +68,8 @@ private:
     void BuildControls();
     void OpenFile(const std::string& path, bool kept);
     bool RefusedOnKeptJournal();
+    using FoundHandler = std::function<void(std::optional<JournalKeys>, std::string)>;
+    void FindOnWorker(JournalSearch search, FoundHandler found);
     void ShowKeys(std::optional<JournalKeys> keys, const std::string& error);
     void ShowCount();
     void Say(const QString& text);
